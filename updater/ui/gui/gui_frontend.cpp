@@ -1,0 +1,859 @@
+#include "updater/ui/gui/gui_frontend.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Group.H>
+#include <FL/Fl_Progress.H>
+#include <FL/Fl_Scrollbar.H>
+#include <FL/Fl_Tooltip.H>
+#include <FL/Fl_Widget.H>
+#include <FL/fl_ask.H>
+#include <FL/fl_draw.H>
+#include <X11/Xlib.h>
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/charset.h"
+#include "updater/ui/dialog.h"
+#include "updater/ui/gui/dialog_view.h"
+#include "updater/ui/gui/notice_lines.h"
+
+namespace kestra::ui {
+namespace gui {
+namespace {
+
+constexpr int kDialogFontPixels = 12;  // 9 points at 96 dots per inch
+constexpr int kNoticeFontPixels = 12;  // a cell height of about 15 pixels
+constexpr int kScrollBarWidth = 17;
+constexpr int kWheelLines = 3;
+constexpr Fl_Font kTextFont = FL_FREE_FONT;
+// The size of wrapped notice text we lay out at most (characters per line
+// times lines stays bounded by the text itself).
+constexpr std::size_t kMaxNoticeLines = 200000;
+
+std::mutex g_font_mutex;
+FontChoice g_fonts;
+bool g_fonts_ready = false;
+
+std::string Utf8(std::string_view gbk) { return platform::charset::GbkToUtf8(gbk); }
+
+// The family fontconfig offers for Chinese text.
+std::string FindCjkFamily() {
+  std::string family = "WenQuanYi Micro Hei";
+  if (!FcInit()) return family;
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif:lang=zh-cn"));
+  if (pattern == nullptr) return family;
+  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  if (match != nullptr) {
+    FcChar8* name = nullptr;
+    if (FcPatternGetString(match, FC_FAMILY, 0, &name) == FcResultMatch && name != nullptr)
+      family = reinterpret_cast<const char*>(name);
+    FcPatternDestroy(match);
+  }
+  FcPatternDestroy(pattern);
+  return family;
+}
+
+// Fonts and scale, once, on the thread that draws.
+const FontChoice& Fonts() {
+  std::lock_guard<std::mutex> lock(g_font_mutex);
+  if (g_fonts_ready) return g_fonts;
+  fl_open_display();
+  static std::string fltk_name;  // FLTK keeps the pointer
+  g_fonts.family = FindCjkFamily();
+  fltk_name = " " + g_fonts.family;
+  Fl::set_font(kTextFont, fltk_name.c_str());
+  // Default labels, tool tips and message boxes draw Chinese too.
+  Fl::set_font(FL_HELVETICA, fltk_name.c_str());
+  g_fonts.dialog_size = kDialogFontPixels;
+  g_fonts.notice_size = kNoticeFontPixels;
+  fl_font(kTextFont, kDialogFontPixels);
+  int letters = static_cast<int>(fl_width("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") + 0.5);
+  g_fonts.scale.base_x = std::max(1, (letters / 26 + 1) / 2);
+  g_fonts.scale.base_y = std::max(1, fl_height());
+  fl_message_font(FL_HELVETICA, 14);
+  Fl_Tooltip::font(kTextFont);
+  Fl_Tooltip::size(kDialogFontPixels);
+  fl_yes = "是";
+  fl_no = "否";
+  fl_ok = "确定";
+  fl_cancel = "取消";
+  fl_close = "确定";
+  g_fonts_ready = true;
+  return g_fonts;
+}
+
+Fl_Color ToFl(Colour c) { return fl_rgb_color(c.r, c.g, c.b); }
+
+class GuiFrontend;
+
+// Every control widget knows its id and the frontend that made it.
+struct ControlInfo {
+  GuiFrontend* frontend = nullptr;
+  int id = -1;
+  ControlKind kind = ControlKind::Static;
+  std::string text;  // UTF-8
+};
+
+DialogView* ViewOf(Dialog* dialog) { return dynamic_cast<DialogView*>(dialog); }
+
+// The main window: the background picture stretched over the client area,
+// no border, dragged by any point that no control takes.
+class MainWindow : public Fl_Double_Window {
+ public:
+  MainWindow(int w, int h, Dialog* dialog) : Fl_Double_Window(w, h), dialog_(dialog) {}
+  void draw() override;
+  int handle(int event) override;
+  void Forget() { dialog_ = nullptr; }
+
+ private:
+  Dialog* dialog_;
+  int drag_dx_ = 0, drag_dy_ = 0;
+  bool dragging_ = false;
+  // The stretched copy of the background, rebuilt when picture or size change.
+  const std::uint8_t* scaled_from_ = nullptr;
+  int scaled_src_w_ = 0, scaled_src_h_ = 0, scaled_w_ = 0, scaled_h_ = 0;
+  std::vector<std::uint8_t> scaled_;
+};
+
+void MainWindow::draw() {
+  PixelView picture;
+  if (DialogView* view = ViewOf(dialog_)) picture = view->EraseBackground();
+  if (!picture.empty()) {
+    if (picture.rgb != scaled_from_ || picture.width != scaled_src_w_ ||
+        picture.height != scaled_src_h_ || w() != scaled_w_ || h() != scaled_h_) {
+      scaled_.assign(static_cast<std::size_t>(w()) * h() * 3, 0);
+      for (int y = 0; y < h(); ++y) {
+        int sy = static_cast<int>(static_cast<long long>(y) * picture.height / h());
+        for (int x = 0; x < w(); ++x) {
+          int sx = static_cast<int>(static_cast<long long>(x) * picture.width / w());
+          const std::uint8_t* src = picture.rgb + (static_cast<std::size_t>(sy) * picture.width + sx) * 3;
+          std::uint8_t* dst = scaled_.data() + (static_cast<std::size_t>(y) * w() + x) * 3;
+          dst[0] = src[0];
+          dst[1] = src[1];
+          dst[2] = src[2];
+        }
+      }
+      scaled_from_ = picture.rgb;
+      scaled_src_w_ = picture.width;
+      scaled_src_h_ = picture.height;
+      scaled_w_ = w();
+      scaled_h_ = h();
+    }
+    fl_draw_image(scaled_.data(), 0, 0, w(), h(), 3);
+  } else {
+    fl_color(FL_BACKGROUND_COLOR);
+    fl_rectf(0, 0, w(), h());
+  }
+  draw_children();
+}
+
+int MainWindow::handle(int event) {
+  int used = Fl_Double_Window::handle(event);
+  switch (event) {
+    case FL_PUSH:
+      if (used || Fl::event_button() != FL_LEFT_MOUSE) return used;
+      dragging_ = true;
+      drag_dx_ = Fl::event_x_root() - x();
+      drag_dy_ = Fl::event_y_root() - y();
+      return 1;
+    case FL_DRAG:
+      if (!dragging_) return used;
+      position(Fl::event_x_root() - drag_dx_, Fl::event_y_root() - drag_dy_);
+      return 1;
+    case FL_RELEASE:
+      if (!dragging_) return used;
+      dragging_ = false;
+      return 1;
+    default:
+      return used;
+  }
+}
+
+// Plain and transparent statics: left-aligned text over the background.
+class TextWidget : public Fl_Widget {
+ public:
+  TextWidget(int x, int y, int w, int h, ControlInfo info)
+      : Fl_Widget(x, y, w, h), info_(std::move(info)) {
+    box(FL_NO_BOX);
+  }
+  ControlInfo& info() { return info_; }
+  void draw() override;
+
+ protected:
+  ControlInfo info_;
+};
+
+// A link: underlined text sized to fit, hand cursor, url as tool tip.
+class LinkWidget : public TextWidget {
+ public:
+  using TextWidget::TextWidget;
+  void draw() override;
+  int handle(int event) override;
+  void Fit();
+};
+
+// A bitmap button: the picture centred on a flat face (or, for a button
+// sized to its picture, the picture alone).
+class PictureButton : public Fl_Widget {
+ public:
+  PictureButton(int x, int y, int w, int h, ControlInfo info)
+      : Fl_Widget(x, y, w, h), info_(std::move(info)) {
+    box(FL_NO_BOX);
+  }
+  ControlInfo& info() { return info_; }
+  void SetPicture(PixelView picture, bool size_to_picture);
+  void draw() override;
+  int handle(int event) override;
+
+ private:
+  ControlInfo info_;
+  int pic_w_ = 0, pic_h_ = 0;
+  std::vector<std::uint8_t> pic_;
+  bool sized_ = false;
+  bool pressed_ = false;
+};
+
+// The notice box: wrapped lines over the background and a scroll bar.
+class NoticeText;
+class NoticeBox : public Fl_Group {
+ public:
+  NoticeBox(int x, int y, int w, int h, ControlInfo info);
+  ControlInfo& info() { return info_; }
+  void SetText(const std::string& gbk);
+  void Layout();
+  void ScrollTo(int top_line);
+  void Scrolled();  // the scroll bar moved
+  int top_line() const { return top_; }
+  int line_count() const { return static_cast<int>(wrapped_.size()); }
+  int visible_lines() const;
+  const std::vector<std::string>& wrapped() const { return wrapped_; }
+  NoticeText* text_area() { return text_; }
+  Fl_Scrollbar* scroll_bar() { return bar_; }
+
+ private:
+  ControlInfo info_;
+  std::string gbk_;
+  std::vector<std::string> wrapped_;
+  int top_ = 0;
+  NoticeText* text_ = nullptr;
+  Fl_Scrollbar* bar_ = nullptr;
+};
+
+class NoticeText : public Fl_Widget {
+ public:
+  NoticeText(int x, int y, int w, int h, NoticeBox* owner) : Fl_Widget(x, y, w, h), owner_(owner) {
+    box(FL_NO_BOX);
+  }
+  void draw() override;
+  int handle(int event) override;
+
+ private:
+  NoticeBox* owner_;
+};
+
+class GuiFrontend : public Frontend {
+ public:
+  GuiFrontend() = default;
+  ~GuiFrontend() override { DestroyWindow(); }
+
+  Answer ShowMessageBox(Dialog* owner, std::string_view text, std::string_view caption,
+                        Buttons buttons, Icon icon) override;
+  void WaitForEvents(Dialog& dialog, int timeout_ms) override;
+  void Wake() override;
+
+  void DialogShown(Dialog& dialog) override;
+  void DialogEnded(Dialog& dialog, int result) override;
+  void TitleChanged(Dialog& dialog, std::string_view title) override;
+  void TextChanged(Dialog& dialog, int control, std::string_view text) override;
+  void VisibleChanged(Dialog& dialog, int control, bool visible) override;
+  void EnabledChanged(Dialog& dialog, int control, bool enabled) override;
+  void ProgressChanged(Dialog& dialog, int control, int value) override;
+  void ImageChanged(Dialog& dialog, int control) override;
+  void Invalidate(Dialog& dialog, int control) override;
+
+  // For the widgets.
+  Dialog* dialog() { return dialog_; }
+  DialogView* view() { return ViewOf(dialog_); }
+  void Click(int control) {
+    if (dialog_ != nullptr) dialog_->Click(control);
+  }
+  void SetCursor(Fl_Cursor cursor) {
+    if (window_ != nullptr) window_->cursor(cursor);
+  }
+  void DamageRect(int x, int y, int w, int h) {
+    if (window_ != nullptr) window_->damage(FL_DAMAGE_ALL, x, y, w, h);
+  }
+
+ private:
+  struct BoxCall {
+    GuiFrontend* self = nullptr;
+    std::string text, caption;
+    Buttons buttons;
+    Icon icon;
+    Answer answer = Answer::OK;
+    bool done = false;
+    std::mutex mutex;
+    std::condition_variable cv;
+  };
+  static void RunBoxCall(void* data);
+  Answer AskHere(std::string_view text, std::string_view caption, Buttons buttons, Icon icon);
+  void EnsureUiThread();
+  Fl_Widget* Widget(int control);
+  void DestroyWindow();
+
+  Dialog* dialog_ = nullptr;
+  MainWindow* window_ = nullptr;
+  std::map<int, Fl_Widget*> widgets_;
+  std::atomic<bool> woken_{false};
+  std::atomic<bool> locked_{false};
+  std::thread::id ui_thread_;
+  std::atomic<bool> window_up_{false};
+};
+
+// ---- widgets ----
+
+void TextWidget::draw() {
+  const FontChoice& fonts = Fonts();
+  Colour colour;
+  if (DialogView* view = info_.frontend->view()) colour = view->TextColour(info_.id);
+  fl_font(kTextFont, fonts.dialog_size);
+  fl_color(ToFl(colour));
+  fl_push_clip(x(), y(), w(), h());
+  fl_draw(info_.text.c_str(), x(), y(), w(), h(),
+          FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP, nullptr, 0);
+  fl_pop_clip();
+}
+
+void LinkWidget::Fit() {
+  const FontChoice& fonts = Fonts();
+  fl_font(kTextFont, fonts.dialog_size);
+  int tw = std::max(1, static_cast<int>(fl_width(info_.text.c_str()) + 0.5));
+  int th = fl_height();
+  if (tw != w() || th != h()) {
+    resize(x(), y(), tw, th);
+    if (window() != nullptr) window()->redraw();
+  }
+  if (DialogView* view = info_.frontend->view()) copy_tooltip(Utf8(view->ToolTip(info_.id)).c_str());
+}
+
+void LinkWidget::draw() {
+  const FontChoice& fonts = Fonts();
+  Colour colour{0, 0, 238};
+  if (DialogView* view = info_.frontend->view()) colour = view->TextColour(info_.id);
+  fl_font(kTextFont, fonts.dialog_size);
+  fl_color(ToFl(colour));
+  fl_push_clip(x(), y(), w(), h());
+  int baseline = y() + fl_height() - fl_descent();
+  fl_draw(info_.text.c_str(), x(), baseline);
+  int tw = static_cast<int>(fl_width(info_.text.c_str()) + 0.5);
+  fl_line(x(), baseline + 1, x() + tw - 1, baseline + 1);
+  fl_pop_clip();
+}
+
+int LinkWidget::handle(int event) {
+  DialogView* view = info_.frontend->view();
+  switch (event) {
+    case FL_ENTER:
+      if (view != nullptr) {
+        view->MouseOver(info_.id, true);
+        if (view->HasLinkCursor(info_.id)) info_.frontend->SetCursor(FL_CURSOR_HAND);
+      }
+      Fl_Widget::handle(event);  // lets the tool tip appear
+      return 1;
+    case FL_LEAVE:
+      if (view != nullptr) view->MouseOver(info_.id, false);
+      info_.frontend->SetCursor(FL_CURSOR_DEFAULT);
+      Fl_Widget::handle(event);
+      return 1;
+    case FL_MOVE:
+      return 1;
+    case FL_PUSH:
+      return Fl::event_button() == FL_LEFT_MOUSE ? 1 : 0;
+    case FL_RELEASE:
+      if (Fl::event_button() == FL_LEFT_MOUSE && Fl::event_inside(this)) info_.frontend->Click(info_.id);
+      return 1;
+    default:
+      return Fl_Widget::handle(event);
+  }
+}
+
+void PictureButton::SetPicture(PixelView picture, bool size_to_picture) {
+  if (picture.empty()) {
+    pic_.clear();
+    pic_w_ = pic_h_ = 0;
+  } else {
+    pic_.assign(picture.rgb, picture.rgb + static_cast<std::size_t>(picture.width) * picture.height * 3);
+    pic_w_ = picture.width;
+    pic_h_ = picture.height;
+    if (size_to_picture) {
+      resize(x(), y(), pic_w_, pic_h_);
+      sized_ = true;
+    }
+  }
+  if (window() != nullptr) window()->redraw();
+}
+
+void PictureButton::draw() {
+  int offset = pressed_ ? 1 : 0;
+  fl_push_clip(x(), y(), w(), h());
+  if (!sized_) {
+    fl_color(fl_rgb_color(236, 233, 216));
+    fl_rectf(x(), y(), w(), h());
+    fl_color(fl_rgb_color(128, 128, 128));
+    fl_rect(x(), y(), w(), h());
+  }
+  if (!pic_.empty()) {
+    int px = x() + (w() - pic_w_) / 2 + offset;
+    int py = y() + (h() - pic_h_) / 2 + offset;
+    fl_draw_image(pic_.data(), px, py, pic_w_, pic_h_, 3);
+  }
+  if (Fl::focus() == this && !sized_) {
+    fl_color(FL_BLACK);
+    fl_line_style(FL_DOT);
+    fl_rect(x() + 2, y() + 2, w() - 4, h() - 4);
+    fl_line_style(0);
+  }
+  fl_pop_clip();
+}
+
+int PictureButton::handle(int event) {
+  switch (event) {
+    case FL_PUSH:
+      if (Fl::event_button() != FL_LEFT_MOUSE) return 0;
+      pressed_ = true;
+      redraw();
+      return 1;
+    case FL_DRAG: {
+      bool inside = Fl::event_inside(this) != 0;
+      if (inside != pressed_) {
+        pressed_ = inside;
+        redraw();
+      }
+      return 1;
+    }
+    case FL_RELEASE:
+      if (pressed_) {
+        pressed_ = false;
+        redraw();
+        if (Fl::event_inside(this)) info_.frontend->Click(info_.id);
+      }
+      return 1;
+    case FL_KEYBOARD:
+      if (Fl::event_key() == ' ' || Fl::event_key() == FL_Enter) {
+        info_.frontend->Click(info_.id);
+        return 1;
+      }
+      return 0;
+    case FL_FOCUS:
+    case FL_UNFOCUS:
+      redraw();
+      return 1;
+    default:
+      return Fl_Widget::handle(event);
+  }
+}
+
+NoticeBox::NoticeBox(int x, int y, int w, int h, ControlInfo info)
+    : Fl_Group(x, y, w, h), info_(std::move(info)) {
+  box(FL_NO_BOX);
+  int text_w = std::max(1, w - kScrollBarWidth);
+  text_ = new NoticeText(x, y, text_w, h, this);
+  bar_ = new Fl_Scrollbar(x + text_w, y, kScrollBarWidth, h);
+  bar_->type(FL_VERTICAL);
+  bar_->linesize(1);
+  bar_->callback([](Fl_Widget*, void* self) { static_cast<NoticeBox*>(self)->Scrolled(); }, this);
+  end();
+  Layout();
+}
+
+int NoticeBox::visible_lines() const {
+  fl_font(kTextFont, Fonts().notice_size);
+  return std::max(1, text_->h() / std::max(1, fl_height()));
+}
+
+void NoticeBox::SetText(const std::string& gbk) {
+  gbk_ = gbk;
+  top_ = 0;
+  Layout();
+}
+
+// Breaks each display line into pieces that fit the text width: after the
+// last blank when there is one, else before the character that overflows.
+void NoticeBox::Layout() {
+  wrapped_.clear();
+  fl_font(kTextFont, Fonts().notice_size);
+  const double width = std::max(8, text_->w() - 4);
+  const std::vector<std::string> lines = NoticeDisplayLines(gbk_);
+  for (const std::string& line : lines) {
+    if (wrapped_.size() >= kMaxNoticeLines) break;
+    std::size_t begin = 0;
+    if (line.empty()) {
+      wrapped_.emplace_back();
+      continue;
+    }
+    while (begin < line.size() && wrapped_.size() < kMaxNoticeLines) {
+      double used = 0;
+      std::size_t at = begin, last_blank = std::string::npos;
+      while (at < line.size()) {
+        int len = fl_utf8len1(line[at]);
+        if (len < 1 || at + static_cast<std::size_t>(len) > line.size()) len = 1;
+        double cw = fl_width(line.c_str() + at, len);
+        if (used + cw > width && at > begin) break;
+        if (line[at] == ' ') last_blank = at;
+        used += cw;
+        at += static_cast<std::size_t>(len);
+      }
+      std::size_t end = at;
+      if (at < line.size() && last_blank != std::string::npos && last_blank > begin) end = last_blank + 1;
+      wrapped_.push_back(line.substr(begin, end - begin));
+      begin = end;
+    }
+  }
+  int visible = visible_lines();
+  int total = line_count();
+  int max_top = std::max(0, total - visible);
+  top_ = std::clamp(top_, 0, max_top);
+  bar_->value(top_, visible, 0, std::max(total, visible));
+  if (total > visible) {
+    bar_->activate();
+  } else {
+    bar_->deactivate();
+  }
+}
+
+void NoticeBox::ScrollTo(int top_line) {
+  int max_top = std::max(0, line_count() - visible_lines());
+  top_line = std::clamp(top_line, 0, max_top);
+  if (top_line == top_) return;
+  top_ = top_line;
+  bar_->value(top_, visible_lines(), 0, std::max(line_count(), visible_lines()));
+  // The text redraws itself without erasing; the dialog repaints the
+  // background behind it once it has been told the content moved.
+  text_->redraw();
+}
+
+void NoticeBox::Scrolled() {
+  if (DialogView* view = info_.frontend->view())
+    view->NoticeMouse(info_.id, NoticeInput::VerticalScroll, false);
+  ScrollTo(bar_->value());
+}
+
+void NoticeText::draw() {
+  const FontChoice& fonts = Fonts();
+  Colour colour;
+  if (DialogView* view = owner_->info().frontend->view()) colour = view->TextColour(owner_->info().id);
+  fl_font(kTextFont, fonts.notice_size);
+  fl_color(ToFl(colour));
+  fl_push_clip(x(), y(), w(), h());
+  int line_h = std::max(1, fl_height());
+  int baseline = y() + line_h - fl_descent();
+  const auto& lines = owner_->wrapped();
+  for (int i = owner_->top_line(); i < owner_->line_count() && baseline - line_h < y() + h(); ++i) {
+    fl_draw(lines[static_cast<std::size_t>(i)].c_str(), x() + 2, baseline);
+    baseline += line_h;
+  }
+  fl_pop_clip();
+}
+
+int NoticeText::handle(int event) {
+  DialogView* view = owner_->info().frontend->view();
+  int id = owner_->info().id;
+  switch (event) {
+    case FL_MOUSEWHEEL:
+      if (view != nullptr) view->NoticeMouse(id, NoticeInput::MouseWheel, false);
+      owner_->ScrollTo(owner_->top_line() + Fl::event_dy() * kWheelLines);
+      return 1;
+    case FL_PUSH:
+      if (Fl::event_button() != FL_LEFT_MOUSE) return 0;
+      if (view != nullptr) view->NoticeMouse(id, NoticeInput::LeftButtonDown, true);
+      return 1;
+    case FL_DRAG: {
+      int held = Fl::event_state() & (FL_BUTTONS | FL_SHIFT | FL_CTRL);
+      if (view != nullptr) view->NoticeMouse(id, NoticeInput::MouseMove, held == FL_BUTTON1);
+      // Dragging past the edges moves the content, as a selection would.
+      if (Fl::event_y() < y()) owner_->ScrollTo(owner_->top_line() - 1);
+      if (Fl::event_y() > y() + h()) owner_->ScrollTo(owner_->top_line() + 1);
+      return 1;
+    }
+    case FL_RELEASE:
+      return 1;
+    default:
+      return Fl_Widget::handle(event);
+  }
+}
+
+// ---- frontend ----
+
+void GuiFrontend::EnsureUiThread() {
+  if (!locked_.exchange(true)) {
+    ui_thread_ = std::this_thread::get_id();
+    Fl::lock();  // lets other threads wake the loop with Fl::awake
+  }
+  Fonts();
+}
+
+Fl_Widget* GuiFrontend::Widget(int control) {
+  auto it = widgets_.find(control);
+  return it == widgets_.end() ? nullptr : it->second;
+}
+
+void GuiFrontend::DialogShown(Dialog& dialog) {
+  EnsureUiThread();
+  DestroyWindow();
+  dialog_ = &dialog;
+  const FontChoice& fonts = Fonts();
+  const UnitScale& s = fonts.scale;
+  const DialogTemplate& t = dialog.dialog_template();
+  window_ = new MainWindow(s.X(t.width), s.Y(t.height), &dialog);
+  window_->clear_border();
+  window_->callback([](Fl_Widget*, void*) {});  // window-close and Escape do nothing
+  window_->copy_label(Utf8(dialog.title()).c_str());
+  window_->begin();
+  for (const ControlState& c : dialog.controls()) {
+    ControlInfo info{this, c.spec.id, c.spec.kind, Utf8(c.text)};
+    int x = s.X(c.spec.x), y = s.Y(c.spec.y), w = std::max(1, s.X(c.spec.width)),
+        h = std::max(1, s.Y(c.spec.height));
+    Fl_Widget* widget = nullptr;
+    switch (c.spec.kind) {
+      case ControlKind::Static:
+      case ControlKind::TransparentStatic:
+        widget = new TextWidget(x, y, w, h, info);
+        break;
+      case ControlKind::HyperLink: {
+        auto* link = new LinkWidget(x, y, w, h, info);
+        link->Fit();
+        widget = link;
+        break;
+      }
+      case ControlKind::Progress: {
+        auto* bar = new Fl_Progress(x, y, w, h);
+        bar->box(FL_THIN_DOWN_BOX);
+        bar->color(fl_rgb_color(230, 230, 230));
+        bar->selection_color(fl_rgb_color(6, 176, 37));
+        bar->minimum(0);
+        bar->maximum(100);
+        bar->value(static_cast<float>(c.progress));
+        widget = bar;
+        break;
+      }
+      case ControlKind::Button: {
+        auto* button = new PictureButton(x, y, w, h, info);
+        widget = button;
+        break;
+      }
+      case ControlKind::NoticeEdit: {
+        auto* notice = new NoticeBox(x, y, w, h, info);
+        notice->SetText(c.text);
+        widget = notice;
+        break;
+      }
+    }
+    if (widget == nullptr) continue;
+    if (!c.visible) widget->hide();
+    if (!c.enabled) widget->deactivate();
+    if (c.spec.id != -1) widgets_[c.spec.id] = widget;
+  }
+  window_->end();
+  for (const ControlState& c : dialog.controls())
+    if (!c.image.empty()) ImageChanged(dialog, c.spec.id);
+  window_->position((Fl::w() - window_->w()) / 2, (Fl::h() - window_->h()) / 2);
+  window_->show();
+  window_up_ = true;
+  Fl::check();
+}
+
+void GuiFrontend::DestroyWindow() {
+  if (window_ == nullptr) return;
+  window_up_ = false;
+  window_->Forget();
+  window_->hide();
+  delete window_;
+  window_ = nullptr;
+  widgets_.clear();
+  Fl::check();
+}
+
+void GuiFrontend::DialogEnded(Dialog& dialog, int /*result*/) {
+  if (&dialog != dialog_) return;
+  DestroyWindow();
+  dialog_ = nullptr;
+}
+
+void GuiFrontend::TitleChanged(Dialog& dialog, std::string_view title) {
+  if (&dialog == dialog_ && window_ != nullptr) window_->copy_label(Utf8(title).c_str());
+}
+
+void GuiFrontend::TextChanged(Dialog& dialog, int control, std::string_view text) {
+  if (&dialog != dialog_) return;
+  Fl_Widget* widget = Widget(control);
+  if (widget == nullptr) return;
+  if (auto* notice = dynamic_cast<NoticeBox*>(widget)) {
+    notice->info().text = Utf8(text);
+    notice->SetText(std::string(text));
+    notice->text_area()->redraw();
+    notice->scroll_bar()->redraw();
+  } else if (auto* link = dynamic_cast<LinkWidget*>(widget)) {
+    link->info().text = Utf8(text);
+    link->Fit();
+    link->redraw();
+  } else if (auto* label = dynamic_cast<TextWidget*>(widget)) {
+    // The text draws itself without erasing; SetStatusText invalidates the
+    // area under it so that the background comes back first.
+    label->info().text = Utf8(text);
+    label->redraw();
+  }
+}
+
+void GuiFrontend::VisibleChanged(Dialog& dialog, int control, bool visible) {
+  if (&dialog != dialog_) return;
+  if (Fl_Widget* widget = Widget(control)) {
+    if (visible) {
+      widget->show();
+    } else {
+      widget->hide();
+    }
+    DamageRect(widget->x(), widget->y(), widget->w(), widget->h());
+  }
+}
+
+void GuiFrontend::EnabledChanged(Dialog& dialog, int control, bool enabled) {
+  if (&dialog != dialog_) return;
+  if (Fl_Widget* widget = Widget(control)) {
+    if (enabled) {
+      widget->activate();
+    } else {
+      widget->deactivate();
+    }
+  }
+}
+
+void GuiFrontend::ProgressChanged(Dialog& dialog, int control, int value) {
+  if (&dialog != dialog_) return;
+  if (auto* bar = dynamic_cast<Fl_Progress*>(Widget(control))) bar->value(static_cast<float>(value));
+}
+
+void GuiFrontend::ImageChanged(Dialog& dialog, int control) {
+  if (&dialog != dialog_) return;
+  auto* button = dynamic_cast<PictureButton*>(Widget(control));
+  const ControlState* state = dialog.Control(control);
+  if (button == nullptr || state == nullptr) return;
+  PixelView picture;
+  if (DialogView* v = view()) picture = v->ControlPicture(control);
+  // Buttons that show a picture of the program's own resources take its size.
+  bool size_to_picture = state->image.rfind("resource:", 0) == 0;
+  button->SetPicture(picture, size_to_picture);
+}
+
+void GuiFrontend::Invalidate(Dialog& dialog, int control) {
+  if (&dialog != dialog_) return;
+  Fl_Widget* widget = Widget(control);
+  if (widget == nullptr) return;
+  if (auto* link = dynamic_cast<LinkWidget*>(widget)) link->Fit();
+  int w = widget->w();
+  if (auto* notice = dynamic_cast<NoticeBox*>(widget)) w = notice->text_area()->w();
+  DamageRect(widget->x(), widget->y(), w, widget->h());
+}
+
+void GuiFrontend::WaitForEvents(Dialog& /*dialog*/, int timeout_ms) {
+  EnsureUiThread();
+  if (woken_.exchange(false)) {
+    Fl::check();
+    return;
+  }
+  if (timeout_ms < 0) {
+    Fl::wait(1e9);
+  } else {
+    Fl::wait(timeout_ms / 1000.0);
+  }
+  woken_ = false;
+}
+
+void GuiFrontend::Wake() {
+  woken_ = true;
+  if (locked_) Fl::awake();
+}
+
+Answer GuiFrontend::AskHere(std::string_view text, std::string_view caption, Buttons buttons,
+                            Icon icon) {
+  Fonts();
+  std::string body = Utf8(text);
+  std::string title = Utf8(caption);
+  fl_message_title(title.c_str());
+  fl_message_hotspot(0);
+  switch (buttons) {
+    case Buttons::OK:
+      if (icon == Icon::Error || icon == Icon::Warning) {
+        fl_alert("%s", body.c_str());
+      } else {
+        fl_message("%s", body.c_str());
+      }
+      return Answer::OK;
+    case Buttons::OKCancel:
+      return fl_choice("%s", fl_cancel, fl_ok, nullptr, body.c_str()) == 1 ? Answer::OK : Answer::Cancel;
+    case Buttons::YesNo:
+      return fl_choice("%s", fl_no, fl_yes, nullptr, body.c_str()) == 1 ? Answer::Yes : Answer::No;
+    case Buttons::RetryCancel:
+      return fl_choice("%s", fl_cancel, "重试", nullptr, body.c_str()) == 1 ? Answer::Retry
+                                                                            : Answer::Cancel;
+  }
+  return DefaultAnswer(buttons);
+}
+
+void GuiFrontend::RunBoxCall(void* data) {
+  auto* call = static_cast<BoxCall*>(data);
+  Answer answer = call->self->AskHere(call->text, call->caption, call->buttons, call->icon);
+  std::lock_guard<std::mutex> lock(call->mutex);
+  call->answer = answer;
+  call->done = true;
+  call->cv.notify_all();
+}
+
+Answer GuiFrontend::ShowMessageBox(Dialog* /*owner*/, std::string_view text, std::string_view caption,
+                                   Buttons buttons, Icon icon) {
+  if (locked_ && std::this_thread::get_id() != ui_thread_) {
+    if (!window_up_) return DefaultAnswer(buttons);
+    // Another thread asks while the window runs: the loop of the window's
+    // thread shows the box.
+    BoxCall call;
+    call.text = std::string(text);
+    call.caption = std::string(caption);
+    call.buttons = buttons;
+    call.icon = icon;
+    call.self = this;
+    Fl::awake(&GuiFrontend::RunBoxCall, &call);
+    std::unique_lock<std::mutex> lock(call.mutex);
+    call.cv.wait(lock, [&] { return call.done; });
+    return call.answer;
+  }
+  EnsureUiThread();
+  return AskHere(text, caption, buttons, icon);
+}
+
+}  // namespace
+
+FontChoice CurrentFontChoice() {
+  std::lock_guard<std::mutex> lock(g_font_mutex);
+  return g_fonts;
+}
+
+}  // namespace gui
+
+std::unique_ptr<Frontend> MakeGuiFrontend() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return nullptr;
+  XCloseDisplay(display);
+  return std::make_unique<gui::GuiFrontend>();
+}
+
+}  // namespace kestra::ui
