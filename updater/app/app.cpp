@@ -11,6 +11,7 @@
 #include "updater/log/client_log_reporter.h"
 #include "updater/log/log.h"
 #include "updater/patch/client_check.h"
+#include "updater/app/dialog.h"
 #include "updater/ui/dialog.h"
 
 namespace kestra::app {
@@ -182,7 +183,7 @@ bool CkestraApp::InitInstance(std::string_view argument_text) {
 
   std::srand(static_cast<unsigned>(std::time(nullptr)));
 
-  // The main dialog runs here once the window is part of the build.
+  RunMainDialog(run_mode_);
 
   if (context.micro_flag != 0) config::WriteSetting("", "Setting", "MICROVER", "1");
   return false;

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "updater/ui/frontend.h"
+#include "updater/ui/gui/gui_frontend.h"
 #include "updater/ui/script_frontend.h"
 #include "updater/ui/tty_frontend.h"
 
@@ -17,8 +18,9 @@ std::unique_ptr<Frontend> MakeFrontendFromEnvironment() {
     name = (display != nullptr && *display != '\0') ? "gui" : "tty";
   }
   if (name == "script") return MakeScriptFrontend(ScriptConfig::FromEnvironment());
-  // The window frontend is not part of this build yet: the terminal shows the
-  // same dialog state.
+  if (name == "tty") return MakeTtyFrontend();
+  // The window; without a display the terminal shows the same dialog state.
+  if (std::unique_ptr<Frontend> gui = MakeGuiFrontend()) return gui;
   return MakeTtyFrontend();
 }
 
