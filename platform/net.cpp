@@ -140,6 +140,9 @@ std::string Address::ToString() const { return IpText() + ":" + std::to_string(p
 
 std::optional<std::uint32_t> ParseIpv4(std::string_view text) {
   if (text.empty() || text.size() > 64) return std::nullopt;
+  // inet_aton stops at white space; a numeric address has nothing after it.
+  if (text.find_first_not_of("0123456789abcdefABCDEFxX.") != std::string_view::npos)
+    return std::nullopt;
   std::string copy(text);  // inet_aton wants a terminated string
   in_addr addr{};
   if (inet_aton(copy.c_str(), &addr) == 0) return std::nullopt;
