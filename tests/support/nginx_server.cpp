@@ -23,15 +23,15 @@ std::uint16_t FreeLoopbackPort() {
   return local ? local->port : 0;
 }
 
-std::string Absolute(std::string path) {
-  if (!path.empty() && path[0] == '/') return path;
+std::string Absolute(const std::string& path) {
+  if (path.starts_with('/')) return path;
   return platform::fs::CurrentDirectory() + "/" + path;
 }
 
 }  // namespace
 
 NginxServer::NginxServer(std::string root, NginxOptions options)
-    : root_(Absolute(std::move(root))), options_(std::move(options)) {
+    : root_(Absolute(root)), options_(std::move(options)) {
   if (!platform::fs::IsRegularFile(kNginxBinary))
     throw std::runtime_error(std::string("nginx is missing: ") + kNginxBinary +
                              " not found (install the Debian package nginx, see scripts/install-deps)");
