@@ -87,7 +87,6 @@ std::optional<SpawnReport> Spawn(const std::string& path, const std::vector<std:
   }
   if (middle == 0) {
     close(report_pipe[0]);
-    close(exec_pipe[0]);
     setsid();
     SpawnReport report;
     pid_t program = fork();
@@ -98,6 +97,7 @@ std::optional<SpawnReport> Spawn(const std::string& path, const std::vector<std:
     }
     if (program == 0) {
       close(report_pipe[1]);
+      close(exec_pipe[0]);
       int err = 0;
       if (dir != nullptr && chdir(dir) != 0) {
         err = errno;

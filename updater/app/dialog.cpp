@@ -226,6 +226,9 @@ void CkestraDlg::OnDownloadFinished() {
   SetProgress(kIdDownloadBar, 100);
   SetStatusText(kIdStatusLine, kUnpackingText);
   PumpMessages();
+  // A close among the waiting messages ends the dialog: nothing is installed
+  // after that.
+  if (ended()) return;
   if (services_.install_packages) services_.install_packages(*this);
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/charset.h"
 #include "platform/fs.h"
 #include "tests/support/temp_dir.h"
 #include "updater/config/update_context.h"
@@ -66,7 +67,13 @@ class ScriptedInstall {
     return ui::MakeScriptFrontend(config);
   }
 
-  std::vector<std::string> Transcript() const { return ReadLines(transcript_path()); }
+  // The transcript lines turned back into GBK, so that they compare with the
+  // literals of the tests (which the build stores as GBK).
+  std::vector<std::string> Transcript() const {
+    std::vector<std::string> lines = ReadLines(transcript_path());
+    for (std::string& line : lines) line = platform::charset::Utf8ToGbk(line);
+    return lines;
+  }
 
  private:
   TempDir dir_;

@@ -171,7 +171,10 @@ TEST_F(DialogTest, MessageTable) {
     expected.push_back(kEnd);
     EXPECT_EQ(Joined(r.after_init), Joined(expected));
     std::vector<std::string> calls = c.calls;
-    calls.push_back("cancel_flag");  // the close
+    // The close, with the worker's handle still held: the downloader is told
+    // to quit and the worker is left behind.
+    calls.push_back("cancel_flag");
+    calls.push_back("quit_downloader");
     EXPECT_EQ(Joined(r.calls), Joined(calls));
   }
 }
@@ -190,22 +193,39 @@ TEST_F(DialogTest, CountdownTakesOnlySecondsNotBelowZero) {
 }
 
 TEST_F(DialogTest, DownloadFinishedIsIgnoredOnceFinishing) {
+  auto installed = std::make_shared<std::atomic<bool>>(false);
   RunResult r = Run(
-      [](CkestraDlg& d) {
+      [installed](CkestraDlg& d) {
         d.Post(kMsgDownloadFinished, 0, 0);
+        for (int i = 0; i < 1000 && !*installed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         d.Post(kMsgDownloadFinished, 0, 0);
       },
-      "", "", true, [](DialogServices& s, RunResult& result) {
-        s.install_packages = [&result](CkestraDlg& d) {
+      "", "", true, [installed](DialogServices& s, RunResult& result) {
+        s.install_packages = [&result, installed](CkestraDlg& d) {
           result.calls.push_back("install_packages");
           d.set_finishing(true);  // what completion does
+          *installed = true;
         };
       });
   int hidden = 0;
   for (const auto& l : r.after_init)
     if (l == R"({"event":"visible","control":1008,"visible":false})") ++hidden;
   EXPECT_EQ(hidden, 1);
-  EXPECT_EQ(Joined(r.calls), "install_packages\ncancel_flag\n");
+  EXPECT_EQ(Joined(r.calls), "install_packages\ncancel_flag\nquit_downloader\n");
+}
+
+TEST_F(DialogTest, CloseWaitingBehindDownloadFinishedInstallsNothing) {
+  RunResult r = Run({}, "", "", false, [](DialogServices& s, RunResult&) {
+    s.start_worker = [](CkestraDlg& d, int) {
+      // Both wait in the queue before the first is served; the close is served
+      // while the step processes the waiting messages.
+      d.Post(kMsgDownloadFinished, 0, 0);
+      d.Post(kMsgClose, 0, 0);
+      return std::thread();
+    };
+  });
+  EXPECT_EQ(r.after_init.back(), kEnd);
+  for (const auto& call : r.calls) EXPECT_NE(call, "install_packages");
 }
 
 TEST_F(DialogTest, CancelConfirmedEndsTheDialogAtOnce) {
