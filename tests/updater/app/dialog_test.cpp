@@ -307,6 +307,21 @@ TEST_F(DialogTest, OpenedLinkBecomesVisited) {
   EXPECT_EQ(Joined(r.opened), config::endpoints::GameHomePageUrl() + "\n");
 }
 
+TEST_F(DialogTest, NoticeScrollRepaintsThroughTimerTwoOnce) {
+  RunResult r = Run(
+      [this](CkestraDlg& d) {
+        d.Post(kMsgPackFinished, 0, 0);
+        EXPECT_TRUE(test::WaitForLine(install_.transcript_path(), R"({"event":"timer","id":2,"killed":true})"));
+      },
+      "", "", true, [](DialogServices& s, RunResult&) {
+        // On the UI thread: the player turns the wheel over the notice.
+        s.install_pack = [](CkestraDlg& d) { d.NoticeMouse(kIdNotice, ui::gui::NoticeInput::MouseWheel, false); };
+      });
+  const std::vector<std::string> expected = {R"({"event":"timer","id":2,"period_ms":1})",
+                                             R"({"event":"timer","id":2,"killed":true})", kEnd};
+  EXPECT_EQ(Joined(r.after_init), Joined(expected));
+}
+
 TEST_F(DialogTest, LinksAndLogosOpenTheirPages) {
   RunResult r = Run(
       [this](CkestraDlg&) {

@@ -842,10 +842,7 @@ Answer GuiFrontend::ShowMessageBox(Dialog* /*owner*/, std::string_view text, std
 
 }  // namespace
 
-FontChoice CurrentFontChoice() {
-  std::lock_guard<std::mutex> lock(g_font_mutex);
-  return g_fonts;
-}
+FontChoice CurrentFontChoice() { return Fonts(); }
 
 }  // namespace gui
 

@@ -27,8 +27,7 @@ struct UnitScale {
   int Y(int units) const { return (units * base_y + 4) / 8; }
 };
 
-// What the frontend picked on this machine (valid once a window was shown or
-// a message box asked).
+// What the frontend picked on this machine (opens the display on first use).
 struct FontChoice {
   std::string family;  // the CJK font family drawing every text
   int dialog_size = 12;  // pixels, for the dialog font (9 points at 96 dpi)

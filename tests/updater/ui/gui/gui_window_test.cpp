@@ -302,5 +302,37 @@ TEST_F(GuiWindowTest, BrokenPicturesLeaveThePictureOutAndAMissingBackgroundIsRet
   EXPECT_TRUE(second) << "the background was not loaded on a later erase";
 }
 
+// The updater itself, started as the launcher starts it, on the window frontend.
+TEST_F(GuiWindowTest, TheUpdaterShowsTheInstallationsBackgroundAndTexts) {
+  dir_.Write("bk.bmp", BackgroundFile());
+  dir_.Write("btn.bmp", ButtonFile());
+  setenv("KESTRA_UI", "gui", 1);
+  auto pid = platform::process::Start({std::string(KESTRA_BIN_DIR) + "/kestra", "0", dir_.path()});
+  unsetenv("KESTRA_UI");
+  ASSERT_TRUE(pid);
+  struct Stop {
+    platform::process::Pid pid;
+    ~Stop() {
+      platform::process::Kill(pid);
+      platform::process::Wait(pid, 5000);
+    }
+  } stop{*pid};
+  Screenshot shot;
+  std::string png = std::string(KESTRA_TEST_BIN_DIR) + "/gui_kestra_program.png";
+  bool ready = false;
+  for (int i = 0; i < 60 && !ready; ++i) {
+    ready = shot.Take(display_.name(), png) && Near(shot.At(ScreenX(3), ScreenY(5)), kLeftColour) &&
+            shot.Count(ScreenX(10), ScreenY(204), ScreenX(43) - ScreenX(10), ScreenY(212) - ScreenY(204), Dark) > 15;
+    if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(ready) << "no window with bk.bmp and the progress label";
+  EXPECT_TRUE(Near(shot.At(ScreenX(297), ScreenY(262)), kRightColour));
+  EXPECT_GT(shot.Count(ScreenX(7), ScreenY(34), ScreenX(49) - ScreenX(7), ScreenY(42) - ScreenY(34), Dark), 15);
+  EXPECT_GT(shot.Count(ScreenX(238), ScreenY(220), ScreenX(280) - ScreenX(238), ScreenY(235) - ScreenY(220),
+                       [](Rgb c) { return Near(c, kButtonColour); }),
+            100);
+  EXPECT_TRUE(platform::process::IsAlive(*pid));
+}
+
 }  // namespace
 }  // namespace kestra
