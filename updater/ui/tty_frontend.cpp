@@ -61,7 +61,8 @@ Answer TtyFrontend::ShowMessageBox(Dialog*, std::string_view text, std::string_v
   }
 }
 
-void TtyFrontend::WaitForEvents(Dialog&, int timeout_ms) {
+void TtyFrontend::WaitForEvents(Dialog& dialog, int timeout_ms) {
+  view_.Refresh(dialog, out_, dialog.MsSinceShown());
   std::unique_lock<std::mutex> lock(mutex_);
   if (timeout_ms > 0 && !woken_) {
     cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return woken_; });

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "updater/ui/frontend.h"
+#include "updater/ui/tty_dialog_view.h"
 
 namespace kestra::ui {
 
@@ -35,6 +36,7 @@ class TtyFrontend : public Frontend {
   std::mutex mutex_;
   std::condition_variable cv_;
   bool woken_ = false;
+  TtyDialogView view_;  // the whole dialog, redrawn when it changed
 };
 
 std::unique_ptr<Frontend> MakeTtyFrontend();
