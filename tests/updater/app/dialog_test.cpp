@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fs.h"
 #include "tests/updater/app/dialog_harness.h"
 #include "updater/config/endpoints.h"
 
@@ -320,6 +321,38 @@ TEST_F(DialogTest, NoticeScrollRepaintsThroughTimerTwoOnce) {
   const std::vector<std::string> expected = {R"({"event":"timer","id":2,"period_ms":1})",
                                              R"({"event":"timer","id":2,"killed":true})", kEnd};
   EXPECT_EQ(Joined(r.after_init), Joined(expected));
+}
+
+// The real opener: the desktop's xdg-open (a recording stand-in on PATH) gets
+// the link; when it fails, the handler registered for web pages does.
+TEST_F(DialogTest, LinkClickGoesToTheDesktopOpenerFirst) {
+  const test::TempDir& dir = install_.dir();
+  std::string record = dir / "opened.txt";
+  auto tool = [&](const std::string& name, const std::string& body) {
+    ASSERT_TRUE(platform::fs::MakeDirectories(dir / "bin"));
+    ASSERT_TRUE(platform::fs::WriteWholeFile(dir / ("bin/" + name), "#!/bin/sh\n" + body));
+    ASSERT_TRUE(platform::fs::SetExecutable(dir / ("bin/" + name)));
+  };
+  tool("xdg-open", "echo \"xdg-open $1\" >> " + record + "\nexit 4\n");
+  tool("xdg-mime", "echo web.desktop\n");
+  tool("browser", "echo \"browser $1\" >> " + record + "\n");
+  dir.Write("share/applications/web.desktop", "[Desktop Entry]\nExec=" + (dir / "bin/browser") + " %u\n");
+  std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", (dir / "bin:/usr/bin:/bin").c_str(), 1);
+  setenv("XDG_DATA_HOME", (dir / "share").c_str(), 1);
+  bool visited = false;
+  RunResult r = Run(
+      [&](CkestraDlg& d) {
+        EXPECT_TRUE(test::WaitForLine(record, "browser "));
+        d.Send(kMsgStatusText, 2, 0);
+        visited = d.Link(kIdManualLink)->visited();
+      },
+      "", "0 1011\n", true, [](DialogServices& s, RunResult&) { s.open_url = nullptr; });
+  setenv("PATH", old_path.c_str(), 1);
+  unsetenv("XDG_DATA_HOME");
+  std::string url = config::endpoints::ManualUpdatePageUrl();
+  EXPECT_EQ(Joined(test::ReadLines(record)), "xdg-open " + url + "\nbrowser " + url + "\n");
+  EXPECT_TRUE(visited);
 }
 
 TEST_F(DialogTest, LinksAndLogosOpenTheirPages) {

@@ -678,7 +678,9 @@ void GuiFrontend::DestroyWindow() {
   window_up_ = false;
   window_->Forget();
   window_->hide();
-  delete window_;
+  // The dialog may end inside one of the window's own callbacks: FLTK deletes
+  // it once that has returned.
+  Fl::delete_widget(window_);
   window_ = nullptr;
   widgets_.clear();
   Fl::check();
