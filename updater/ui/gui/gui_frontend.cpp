@@ -1,16 +1,23 @@
 #include "updater/ui/gui/gui_frontend.h"
 
 #include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Return_Button.H>
+#include <FL/Fl_Window.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Progress.H>
 #include <FL/Fl_Scrollbar.H>
 #include <FL/Fl_Tooltip.H>
 #include <FL/Fl_Widget.H>
-#include <FL/fl_ask.H>
+#include <FL/fl_ask.H>  // the button words
 #include <FL/fl_draw.H>
-#include <X11/Xlib.h>
 #include <fontconfig/fontconfig.h>
+// FLTK brings in Xlib, whose None macro would hide Icon::None.
+#ifdef None
+#undef None
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +30,7 @@
 #include "platform/charset.h"
 #include "updater/ui/dialog.h"
 #include "updater/ui/gui/dialog_view.h"
+#include "updater/ui/gui/display_probe.h"
 #include "updater/ui/gui/notice_lines.h"
 
 namespace kestra::ui {
@@ -43,6 +51,7 @@ FontChoice g_fonts;
 bool g_fonts_ready = false;
 
 std::string Utf8(std::string_view gbk) { return platform::charset::GbkToUtf8(gbk); }
+const char* U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
 
 // The family fontconfig offers for Chinese text.
 std::string FindCjkFamily() {
@@ -81,14 +90,14 @@ const FontChoice& Fonts() {
   int letters = static_cast<int>(fl_width("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") + 0.5);
   g_fonts.scale.base_x = std::max(1, (letters / 26 + 1) / 2);
   g_fonts.scale.base_y = std::max(1, fl_height());
-  fl_message_font(FL_HELVETICA, 14);
   Fl_Tooltip::font(kTextFont);
   Fl_Tooltip::size(kDialogFontPixels);
-  fl_yes = "是";
-  fl_no = "否";
-  fl_ok = "确定";
-  fl_cancel = "取消";
-  fl_close = "确定";
+  // FLTK draws UTF-8; the literals of this program are GBK.
+  fl_yes = U8(u8"是");
+  fl_no = U8(u8"否");
+  fl_ok = U8(u8"确定");
+  fl_cancel = U8(u8"取消");
+  fl_close = U8(u8"确定");
   g_fonts_ready = true;
   return g_fonts;
 }
@@ -786,30 +795,102 @@ void GuiFrontend::Wake() {
   if (locked_) Fl::awake();
 }
 
+// A message box: icon, text and the buttons of the kind, the first button the
+// default (Enter). Escape and the window's close answer Cancel, or No, when
+// the box has that button; a Yes/No box must be answered.
+class MessageBoxWindow : public Fl_Window {
+ public:
+  MessageBoxWindow(const std::string& caption, const std::string& text, Buttons buttons, Icon icon)
+      : Fl_Window(300, 120), text_(text), buttons_(buttons) {
+    copy_label(caption.c_str());
+    const int font_size = 14;
+    fl_font(FL_HELVETICA, font_size);
+    int text_w = 360, text_h = 0;
+    fl_measure(text_.c_str(), text_w, text_h, 0);
+    text_w = std::clamp(text_w, 120, 560);
+    text_h = std::max(text_h, 32);
+    struct Choice {
+      const char* label;
+      Answer answer;
+    };
+    std::vector<Choice> choices;
+    switch (buttons) {
+      case Buttons::OK: choices = {{fl_ok, Answer::OK}}; break;
+      case Buttons::OKCancel: choices = {{fl_ok, Answer::OK}, {fl_cancel, Answer::Cancel}}; break;
+      case Buttons::YesNo: choices = {{fl_yes, Answer::Yes}, {fl_no, Answer::No}}; break;
+      case Buttons::RetryCancel: choices = {{U8(u8"重试"), Answer::Retry}, {fl_cancel, Answer::Cancel}}; break;
+    }
+    const int button_w = 80, button_h = 26, gap = 10;
+    int width = std::max(20 + 40 + 12 + text_w + 20, static_cast<int>(choices.size()) * (button_w + gap) + 20);
+    int height = 20 + text_h + 20 + button_h + 14;
+    size(width, height);
+    begin();
+    auto* mark = new Fl_Box(20, 20, 36, 36);
+    mark->box(FL_OVAL_BOX);
+    mark->labelfont(FL_TIMES_BOLD);
+    mark->labelsize(26);
+    mark->labelcolor(FL_WHITE);
+    switch (icon) {
+      case Icon::Error: mark->color(fl_rgb_color(200, 30, 30)); mark->label("x"); break;
+      case Icon::Warning: mark->color(fl_rgb_color(230, 170, 0)); mark->label("!"); break;
+      case Icon::Info: mark->color(fl_rgb_color(30, 90, 200)); mark->label("i"); break;
+      case Icon::None: mark->hide(); break;
+    }
+    auto* body = new Fl_Box(20 + 40 + 12, 20, text_w, text_h);
+    body->label(text_.c_str());
+    body->labelfont(FL_HELVETICA);
+    body->labelsize(font_size);
+    body->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+    int x = width - 20 - static_cast<int>(choices.size()) * (button_w + gap) + gap;
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+      Fl_Button* button = i == 0 ? new Fl_Return_Button(x, height - 14 - button_h, button_w, button_h)
+                                 : new Fl_Button(x, height - 14 - button_h, button_w, button_h);
+      button->label(choices[i].label);
+      answers_[button] = choices[i].answer;
+      button->callback([](Fl_Widget* w, void* self) {
+        auto* box = static_cast<MessageBoxWindow*>(self);
+        box->Answered(box->answers_[w]);
+      }, this);
+      x += button_w + gap;
+    }
+    end();
+    callback([](Fl_Widget*, void* self) {  // Escape or the window's close
+      auto* box = static_cast<MessageBoxWindow*>(self);
+      if (HasButton(box->buttons_, Answer::Cancel) || box->buttons_ == Buttons::OK)
+        box->Answered(DefaultAnswer(box->buttons_));
+    }, this);
+    set_modal();
+  }
+
+  Answer Run(int centre_x, int centre_y) {
+    position(std::max(0, centre_x - w() / 2), std::max(0, centre_y - h() / 2));
+    show();
+    while (!done_ && shown()) Fl::wait();
+    hide();
+    return answer_;
+  }
+
+ private:
+  void Answered(Answer answer) {
+    answer_ = answer;
+    done_ = true;
+  }
+
+  std::string text_;
+  Buttons buttons_;
+  std::map<Fl_Widget*, Answer> answers_;
+  Answer answer_ = Answer::OK;
+  bool done_ = false;
+};
+
 Answer GuiFrontend::AskHere(std::string_view text, std::string_view caption, Buttons buttons,
                             Icon icon) {
   Fonts();
-  std::string body = Utf8(text);
-  std::string title = Utf8(caption);
-  fl_message_title(title.c_str());
-  fl_message_hotspot(0);
-  switch (buttons) {
-    case Buttons::OK:
-      if (icon == Icon::Error || icon == Icon::Warning) {
-        fl_alert("%s", body.c_str());
-      } else {
-        fl_message("%s", body.c_str());
-      }
-      return Answer::OK;
-    case Buttons::OKCancel:
-      return fl_choice("%s", fl_cancel, fl_ok, nullptr, body.c_str()) == 1 ? Answer::OK : Answer::Cancel;
-    case Buttons::YesNo:
-      return fl_choice("%s", fl_no, fl_yes, nullptr, body.c_str()) == 1 ? Answer::Yes : Answer::No;
-    case Buttons::RetryCancel:
-      return fl_choice("%s", fl_cancel, "重试", nullptr, body.c_str()) == 1 ? Answer::Retry
-                                                                            : Answer::Cancel;
-  }
-  return DefaultAnswer(buttons);
+  MessageBoxWindow box(Utf8(caption), Utf8(text), buttons, icon);
+  // Centred on the dialog, or on the screen when there is none.
+  if (window_ != nullptr && window_->shown())
+    return box.Run(window_->x() + window_->w() / 2, window_->y() + window_->h() / 2);
+  return box.Run(Fl::w() / 2, Fl::h() / 2);
 }
 
 void GuiFrontend::RunBoxCall(void* data) {
@@ -849,9 +930,7 @@ FontChoice CurrentFontChoice() { return Fonts(); }
 }  // namespace gui
 
 std::unique_ptr<Frontend> MakeGuiFrontend() {
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) return nullptr;
-  XCloseDisplay(display);
+  if (!gui::CanOpenDisplay()) return nullptr;
   return std::make_unique<gui::GuiFrontend>();
 }
 
