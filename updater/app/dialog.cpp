@@ -163,7 +163,8 @@ void CkestraDlg::OnInitDialog() {
 void CkestraDlg::StartNoticeThread() {
   std::shared_ptr<DialogLink> link = link_;
   NoticeFetcher fetch = services_.fetch_notice;
-  std::thread([link, fetch] { RunNoticeFetch(link, fetch); }).detach();
+  std::string url = NoticeUrl();
+  std::thread([link, url, fetch] { RunNoticeFetch(link, url, fetch); }).detach();
 }
 
 ui::LResult CkestraDlg::OnMessage(unsigned message, ui::WParam wparam, ui::LParam lparam) {
@@ -326,6 +327,7 @@ void CkestraDlg::NoticeMouse(int control, ui::gui::NoticeInput input, bool left_
 int RunMainDialog(int run_mode) {
   auto* dialog = new CkestraDlg(run_mode, MainDialogServices());
   int result = dialog->RunModal();
+  dialog->DetachNoticeThread();
   // An abandoned worker may still use the dialog; the process ends right
   // after start-up finishes, so it is left in place for it.
   if (!dialog->worker_abandoned() && !dialog->worker_thread().joinable()) delete dialog;

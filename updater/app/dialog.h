@@ -120,6 +120,8 @@ class CkestraDlg : public ui::Dialog, public ui::gui::DialogView {
   // may still hold the dialog, so it must outlive the worker.
   bool worker_abandoned() const { return worker_abandoned_; }
   const controls::CHyperLink* Link(int control) const;
+  // After the end: the notice thread, if still fetching, reaches nothing.
+  void DetachNoticeThread() { link_->Detach(); }
 
   // DialogView
   ui::gui::PixelView EraseBackground() override;

@@ -30,10 +30,16 @@ std::string BoundNoticeBody(std::string body) {
   return body;
 }
 
-void DialogLink::PostText(unsigned message, ui::WParam wparam, std::unique_ptr<std::string> text) {
+void DialogLink::Deliver(const NoticeFetchResult& result) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (dialog_ == nullptr || dialog_->ended()) return;  // the text is freed here
-  dialog_->Post(message, wparam, text ? NewTextParam(*text) : 0);
+  if (dialog_ == nullptr || dialog_->ended()) return;
+  if (result.ok) {
+    dialog_->Post(kMsgNoticeText, 0, NewTextParam(BoundNoticeBody(result.body)));
+    LogInfo("Patch维护公告下载完成");
+  } else {
+    LogError("Patch维护公告下载失败!");
+    dialog_->Post(kMsgNoticeText, 0, 0);
+  }
 }
 
 void DialogLink::Detach() {
@@ -41,20 +47,16 @@ void DialogLink::Detach() {
   dialog_ = nullptr;
 }
 
-void RunNoticeFetch(const std::shared_ptr<DialogLink>& link, const NoticeFetcher& fetch) {
-  std::string url = config::ReadSetting("", "Setting", "InfoURL",
-                                        config::endpoints::DefaultNoticeUrl());
+std::string NoticeUrl() {
+  return config::ReadSetting("", "Setting", "InfoURL", config::endpoints::DefaultNoticeUrl());
+}
+
+void RunNoticeFetch(const std::shared_ptr<DialogLink>& link, const std::string& url,
+                    const NoticeFetcher& fetch) {
   config::SplitUrlResult split = config::SplitUrl(url);
   NoticeFetchResult result;
   if (fetch) result = fetch(split, NoticeRequest(split.host, split.path));
-  if (result.ok) {
-    link->PostText(kMsgNoticeText, 0,
-                   std::make_unique<std::string>(BoundNoticeBody(std::move(result.body))));
-    LogInfo("Patch维护公告下载完成");
-  } else {
-    LogError("Patch维护公告下载失败!");
-    link->PostText(kMsgNoticeText, 0, nullptr);
-  }
+  link->Deliver(result);
 }
 
 }  // namespace kestra::app

@@ -44,9 +44,12 @@ std::string BoundNoticeBody(std::string body);
 class DialogLink {
  public:
   explicit DialogLink(ui::Dialog* dialog) : dialog_(dialog) {}
-  // Posts a message whose lParam is a text owned by the dialog; the text is
-  // freed here when the dialog is gone or has ended.
-  void PostText(unsigned message, ui::WParam wparam, std::unique_ptr<std::string> text);
+  // Logs the outcome of the fetch and posts 2030 with the body (or lParam 0),
+  // only while the dialog is there and running: once it has ended the thread
+  // touches nothing any more, so it cannot race with the end of the process.
+  void Deliver(const NoticeFetchResult& result);
+  // From now on nothing reaches the dialog or the log; waits for a delivery
+  // in progress.
   void Detach();
 
  private:
@@ -54,9 +57,12 @@ class DialogLink {
   ui::Dialog* dialog_;
 };
 
-// The thread's body: reads [Setting] InfoURL (default the notice file of the
-// game's site), fetches it, logs the outcome and posts 2030 with the body, or
-// with lParam 0 after a failure.
-void RunNoticeFetch(const std::shared_ptr<DialogLink>& link, const NoticeFetcher& fetch);
+// The notice address: [Setting] InfoURL, default the notice file of the
+// game's site (read on the dialog's thread, before the notice thread starts).
+std::string NoticeUrl();
+
+// The thread's body: fetches url, then delivers the outcome through link.
+void RunNoticeFetch(const std::shared_ptr<DialogLink>& link, const std::string& url,
+                    const NoticeFetcher& fetch);
 
 }  // namespace kestra::app

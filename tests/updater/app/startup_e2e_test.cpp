@@ -14,8 +14,13 @@ namespace {
 using kestra::test::TempDir;
 
 // Runs kestra with args in dir, the script frontend writing t.jsonl there.
+// The player cancels the main dialog at once (the session worker that would
+// end it is not part of these runs).
 int RunKestra(const TempDir& dir, const std::vector<std::string>& args) {
+  dir.Write("clicks.txt", "0 1008\n");
+  dir.Write("answers.txt", "Yes\n");
   std::string command = "cd '" + dir.path() + "' && KESTRA_UI=script KESTRA_UI_TRANSCRIPT=t.jsonl " +
+                        "KESTRA_UI_CLICKS=clicks.txt KESTRA_UI_ANSWERS=answers.txt " +
                         "KESTRA_CLIENTLOG_URL=http://127.0.0.1:9/ClientLog/main.py '" +
                         std::string(KESTRA_BIN_DIR) + "/kestra'";
   for (const auto& a : args) command += " '" + a + "'";
