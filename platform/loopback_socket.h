@@ -35,9 +35,13 @@ Socket ConnectLoopback(std::uint16_t port, int timeout_ms = 5000);
 // Bytes received (> 0), 0 when the peer has closed, -1 on error. Never raises
 // a signal.
 std::int64_t Receive(Socket socket, void* buffer, std::size_t size);
-// One send call; bytes sent or -1. Never raises a signal (a closed peer gives
-// -1, not SIGPIPE).
-std::int64_t Send(Socket socket, const void* data, std::size_t size);
+// Sends the bytes, waiting at most timeout_ms in all for room in the socket's
+// buffer (a peer that never reads cannot block us for longer); returns the
+// number of bytes sent (size when all went out) or -1 when nothing could be
+// sent. Never raises a signal (a closed peer gives -1, not SIGPIPE).
+inline constexpr int kDefaultSendTimeoutMs = 1000;
+std::int64_t Send(Socket socket, const void* data, std::size_t size,
+                  int timeout_ms = kDefaultSendTimeoutMs);
 
 // Shuts both directions down and closes; sets socket to kInvalidSocket.
 void ShutdownAndClose(Socket& socket);

@@ -42,6 +42,8 @@ class LineSplitter {
   void Feed(std::string_view bytes);
   // Removes the first complete line (without its line feed) into line.
   bool Next(std::string& line);
+  // A complete line is waiting.
+  bool has_line() const;
   // Bytes of the unfinished line held now.
   std::size_t pending_bytes() const;
   // Lines thrown away for being longer than kMaxLineBytes.
@@ -74,6 +76,10 @@ class IInteractive {
 // accepts it (peers from outside 127.0.0.0/8 are refused). Any other port
 // selects the connecting role (the downloader core): Open connects to
 // 127.0.0.1 at that port.
+//
+// ReadLine receives at most kReceiveChunkBytes per call, and only while no
+// complete line is waiting, so what it holds stays bounded however fast the
+// peer writes. A peer that closes is not reported; it just sends no more lines.
 //
 // Write may be called from another thread than ReadLine (the updater's cancel
 // path sends "quit" from its UI thread); an internal lock covers the sockets.
@@ -149,7 +155,8 @@ class NonblockStdin {
 // (child_stdin/child_stdout/child_stderr) become the child's standard input,
 // output and error when it is started (platform/pipe_process.h), after which
 // the parent calls CloseChildEnds. The parent writes commands to the child's
-// input and reads lines from its output; the error pipe is never read.
+// input and reads lines from its output; what arrives on the error pipe is
+// taken off it (so a child that writes there never blocks) and thrown away.
 // Writes from the parent never block: a child that does not read makes Write
 // fail rather than hang the updater.
 //
@@ -178,6 +185,7 @@ class ConsoleInteractive : public IInteractive {
 
  private:
   std::unique_ptr<NonblockStdin> reader_;
+  std::unique_ptr<NonblockStdin> error_drain_;  // parent role
   const bool parent_role_;
   std::mutex write_mutex_;
   // Input pipe (child's standard input), output pipe (child's standard
