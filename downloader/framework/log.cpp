@@ -1,8 +1,6 @@
 #include "downloader/framework/log.h"
 
-#include <cstdarg>
 #include <cstdio>
-#include <mutex>
 #include <optional>
 
 #include "downloader/p2plog/p2plog_api.h"
@@ -10,24 +8,49 @@
 #include "platform/fs.h"
 
 namespace zelt::log {
-namespace {
 
-struct State {
-  std::mutex mutex;
+struct LogLink::Impl {
   bool tried = false;  // creation happens once, successful or not
-  std::string library_path;  // empty: search by name
+  std::string library_path;
   platform::dynlib::Library library;
   p2plog::IP2PLog* logger = nullptr;
   p2plog::ReleaseFunction release = nullptr;
 };
 
-State& GetState() {
-  static State* state = new State();  // used up to the last line at exit
-  return *state;
+namespace {
+
+LogLink& ProcessLink() {
+  static LogLink* link = new LogLink();  // used up to the last line at exit
+  return *link;
 }
 
-// Loads the component and creates the logger; caller holds the mutex.
-void CreateLocked(State& s, const std::string& file_name, int max_old_logs) {
+// Builds "[module] " + format with every "%" of the module doubled.
+std::string Prefixed(const char* module, const char* format) {
+  std::string out = "[";
+  for (const char* p = module; *p != '\0'; ++p) {
+    if (*p == '%') out += '%';
+    out += *p;
+  }
+  out += "] ";
+  out += format;
+  return out;
+}
+
+}  // namespace
+
+LogLink::LogLink(std::string library_path) : impl_(std::make_unique<Impl>()) {
+  impl_->library_path = std::move(library_path);
+}
+
+LogLink::~LogLink() { Close(); }
+
+void LogLink::set_library_path(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  impl_->library_path = path;
+}
+
+void LogLink::CreateLocked(const std::string& file_name, int max_old_logs) {
+  Impl& s = *impl_;
   if (s.tried) return;
   s.tried = true;
   std::optional<std::string> path;
@@ -60,67 +83,52 @@ void CreateLocked(State& s, const std::string& file_name, int max_old_logs) {
   s.release = release;
 }
 
-// Builds "[module] " + format with every "%" of the module doubled.
-std::string Prefixed(const char* module, const char* format) {
-  std::string out = "[";
-  for (const char* p = module; *p != '\0'; ++p) {
-    if (*p == '%') out += '%';
-    out += *p;
-  }
-  out += "] ";
-  out += format;
-  return out;
+void LogLink::Open(const std::string& file_name, int max_old_logs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  CreateLocked(file_name, max_old_logs);
 }
 
-}  // namespace
-
-void Open(const std::string& file_name, int max_old_logs) {
-  State& s = GetState();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  CreateLocked(s, file_name, max_old_logs);
+void LogLink::SetLevel(int level) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (impl_->logger != nullptr) impl_->logger->SetLevel(level);
 }
 
-void SetLevel(int level) {
-  State& s = GetState();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.logger != nullptr) s.logger->SetLevel(level);
-}
-
-void Write(int level, const char* module, const char* format, ...) {
-  State& s = GetState();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.tried) CreateLocked(s, "", kDefaultMaxOldLog);
-  if (s.logger == nullptr) return;
-  std::va_list args;
-  va_start(args, format);
+void LogLink::WriteV(int level, const char* module, const char* format, std::va_list args) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!impl_->tried) CreateLocked("", kDefaultMaxOldLog);
+  if (impl_->logger == nullptr || format == nullptr) return;
   if (module != nullptr && *module != '\0') {
     std::string full = Prefixed(module, format);
-    s.logger->Log(level, full.c_str(), args);
+    impl_->logger->Log(level, full.c_str(), args);
   } else {
-    s.logger->Log(level, format, args);
+    impl_->logger->Log(level, format, args);
   }
+}
+
+void LogLink::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (impl_->logger != nullptr && impl_->release != nullptr) impl_->release(impl_->logger);
+  impl_->logger = nullptr;
+  impl_->release = nullptr;
+  impl_->library.Unload();
+}
+
+bool LogLink::Active() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return impl_->logger != nullptr;
+}
+
+void Open(const std::string& file_name, int max_old_logs) { ProcessLink().Open(file_name, max_old_logs); }
+void SetLevel(int level) { ProcessLink().SetLevel(level); }
+void Close() { ProcessLink().Close(); }
+bool Active() { return ProcessLink().Active(); }
+void UseLibraryPath(const std::string& path) { ProcessLink().set_library_path(path); }
+
+void Write(int level, const char* module, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  ProcessLink().WriteV(level, module, format, args);
   va_end(args);
-}
-
-void Close() {
-  State& s = GetState();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.logger != nullptr && s.release != nullptr) s.release(s.logger);
-  s.logger = nullptr;
-  s.release = nullptr;
-  s.library.Unload();
-}
-
-bool Active() {
-  State& s = GetState();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return s.logger != nullptr;
-}
-
-void UseLibraryPath(const std::string& path) {
-  State& s = GetState();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  s.library_path = path;
 }
 
 }  // namespace zelt::log

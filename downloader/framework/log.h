@@ -7,6 +7,9 @@
 // file name, a line before it with an empty name and 10 old logs.
 #pragma once
 
+#include <cstdarg>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace zelt::log {
@@ -41,6 +44,30 @@ bool Active();
 // Where the component is taken from: by default it is searched by name; tests
 // point at a given file. Takes effect before the logger is created.
 void UseLibraryPath(const std::string& path);
+
+// One attachment to the component; the functions above use the process's
+// own. library_path empty: the component is searched by name.
+class LogLink {
+ public:
+  explicit LogLink(std::string library_path = {});
+  ~LogLink();
+  LogLink(const LogLink&) = delete;
+  LogLink& operator=(const LogLink&) = delete;
+
+  void Open(const std::string& file_name, int max_old_logs);
+  void SetLevel(int level);
+  void WriteV(int level, const char* module, const char* format, std::va_list args);
+  void Close();
+  bool Active();
+  void set_library_path(const std::string& path);
+
+ private:
+  struct Impl;
+  void CreateLocked(const std::string& file_name, int max_old_logs);
+
+  std::mutex mutex_;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace zelt::log
 

@@ -11,7 +11,13 @@
 #include "platform/dynlib.h"
 #include "platform/fs.h"
 
-KESTRA_FILE_VERSION("1.0.0.0");
+// Test builds of the component may carry another version, or none.
+#ifndef P2PLOG_FILE_VERSION
+#define P2PLOG_FILE_VERSION "1.0.0.0"
+#endif
+#ifndef P2PLOG_NO_FILE_VERSION
+KESTRA_FILE_VERSION(P2PLOG_FILE_VERSION);
+#endif
 
 namespace zelt::p2plog {
 namespace {
