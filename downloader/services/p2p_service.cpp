@@ -28,6 +28,8 @@ int AnswerPowerBroadcast(unsigned event) {
   return event == kPowerQuerySuspend ? kBroadcastQueryDeny : 0;
 }
 
+P2PService::P2PService() : clock_([] { return platform::clock::UnixSeconds(); }) {}
+
 P2PService::~P2PService() {
   running_ = false;
   if (window_thread_.joinable()) window_thread_.join();
@@ -144,14 +146,14 @@ bool P2PService::HandleCommand(const std::string& line) {
   const std::string command = words.Word();
   if (command == "quit") {
     ZLOG(log::kNotice, kModule, "CMD_QUIT");
-    if (stats_ != nullptr) stats_->SetEnd(kEndReasonQuit, platform::clock::UnixSeconds());
+    if (stats_ != nullptr) stats_->SetEnd(kEndReasonQuit, clock_());
     driver_->Stop();
     ZLOG(log::kNotice, kModule, "m_driver->Stop()");
     return false;
   }
   if (command == "restart") {
     ZLOG(log::kNotice, kModule, "CMD_RESTART");
-    if (stats_ != nullptr) stats_->SetEnd(kEndReasonRestart, platform::clock::UnixSeconds());
+    if (stats_ != nullptr) stats_->SetEnd(kEndReasonRestart, clock_());
     if (config_->Flag(ConfigInt::kReportEnable)) SendDiagnosticReport();
     return false;
   }
@@ -293,7 +295,7 @@ void P2PService::GetCommand(CommandWords& words) {
     std::uint32_t samples = 0;
     if (stats_ != nullptr) {
       auto c = counters();
-      std::int64_t seconds = platform::clock::UnixSeconds() - stats_->StartTime();
+      std::int64_t seconds = clock_() - stats_->StartTime();
       if (seconds > 0 && c.received > c.complete_at_start) {
         average = (c.received - c.complete_at_start) / static_cast<std::uint64_t>(seconds);
       }

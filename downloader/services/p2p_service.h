@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <string>
@@ -33,7 +34,7 @@ class P2PService : public IP2PService {
   static constexpr const char* kModule = "P2PService";
   static constexpr std::uint32_t kWindowIdleMs = 100;
 
-  P2PService() = default;
+  P2PService();
   ~P2PService() override;
 
   // The channel commands come from; nullptr: none.
@@ -54,6 +55,9 @@ class P2PService : public IP2PService {
   std::future<int> PostPowerEvent(unsigned event);
   bool running() const { return running_; }
 
+  // Wall clock in seconds since 1970 (tests replace it).
+  void set_clock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
+
  private:
   void Stat();
   void SetCommand(class CommandWords& words);
@@ -68,6 +72,7 @@ class P2PService : public IP2PService {
   };
   Percentages ComputePercentages() const;
 
+  std::function<std::int64_t()> clock_;
   std::atomic<bool> running_{false};
   ConfigService* config_ = nullptr;
   INetworkService* network_ = nullptr;
