@@ -50,44 +50,35 @@ bool DownloaderControl::LaunchWithChannel(const std::string& executable,
   child_pid_ = 0;
   last_error_code_ = 0;
   last_command_line_ = command_line;
+  // One downloader at a time: an earlier channel is closed, not leaked.
+  CloseDownloaderChannel();
 
-  std::unique_ptr<interactive::IInteractive> old_channel;
   platform::pipe_process::StdHandles handles;
   interactive::ConsoleInteractive* pipes = nullptr;
   {
     std::lock_guard lock(mutex_);
     replies_.clear();
-    old_channel = std::move(channel_);
     if (transport == Transport::Tcp) {
       auto network = std::make_unique<interactive::NetworkInteractive>(0);
       bool opened = network->Open();
+      std::uint16_t port = network->port();
       channel_ = std::move(network);
       if (!opened) {
         last_error_code_ = platform::loopback::LastError();
-      } else {
-        last_command_line_ = AppendInteractivePort(
-            command_line,
-            static_cast<interactive::NetworkInteractive*>(channel_.get())->port());
-      }
-      if (!opened) {
-        if (old_channel) old_channel->Close();
         return false;
       }
+      last_command_line_ = AppendInteractivePort(command_line, port);
     } else {
       auto console = std::make_unique<interactive::ConsoleInteractive>(true);
       bool opened = console->Open();
       pipes = console.get();
       channel_ = std::move(console);
-      if (!opened) {
-        if (old_channel) old_channel->Close();
-        return false;
-      }
+      if (!opened) return false;
       handles.input = pipes->child_stdin();
       handles.output = pipes->child_stdout();
       handles.error = pipes->child_stderr();
     }
   }
-  if (old_channel) old_channel->Close();
 
   std::optional<int> pid;
   int error = 0;
@@ -96,6 +87,7 @@ bool DownloaderControl::LaunchWithChannel(const std::string& executable,
                               &error);
   }
   if (pipes) {
+    // The child has its copies now; ours would keep the pipes open after it ends.
     std::lock_guard lock(mutex_);
     pipes->CloseChildEnds();
   }

@@ -204,6 +204,21 @@ TEST_F(DownloaderControlTest, GarbageFromTheCoreDoesNotStopThePolls) {
   EXPECT_FLOAT_EQ(status_.percentage, 0.0f);
 }
 
+TEST_F(DownloaderControlTest, NewLaunchClosesTheEarlierChannel) {
+  setup_.WriteScript("");
+  control_->StartDownloader(exe_, Params());
+  const std::string first = control_->last_command_line();
+  const std::string marker = "-InteractivePort ";
+  auto first_port = static_cast<std::uint16_t>(
+      std::stoi(first.substr(first.rfind(marker) + marker.size())));
+  setup_.Track(control_->child_pid());
+  control_->StartDownloader(exe_, Params());
+  EXPECT_NE(control_->last_command_line(), first);
+  // Nobody listens on the first port any more.
+  interactive::NetworkInteractive probe(first_port);
+  EXPECT_FALSE(probe.Open());
+}
+
 TEST(DownloaderControlWithoutChannel, EverythingReportsFailure) {
   DownloaderControl control;
   DownloaderStatus status;

@@ -2,7 +2,8 @@
 // speaks the control protocol (over -InteractivePort when given, else over its
 // standard streams) and plays the steps of "<Dir>/core-script", one per line:
 //
-//   set KEY VALUE   value answered by "stat" and "get" (as written)
+//   set KEY VALUE   value answered by "stat" and "get" (as written); a run of
+//                   set steps takes effect at once
 //   state N         P2PState := N and the unasked line "[Interactive]P2PState=N"
 //   send TEXT       TEXT as one line (text, then a separate line feed)
 //   raw TEXT        TEXT without a line feed
@@ -123,18 +124,23 @@ int main(int argc, char** argv) {
   std::uint64_t sleep_until = 0;
   while (platform::clock::SteadyMs() < give_up && platform::process::ParentPid() == parent) {
     if (!core.Serve()) break;
-    if (next < steps.size() && platform::clock::SteadyMs() >= sleep_until) {
+    // Consecutive "set" steps take effect together, so that no reply mixes
+    // old and new values.
+    bool more = true;
+    while (more && next < steps.size() && platform::clock::SteadyMs() >= sleep_until) {
       std::istringstream words(steps[next]);
       std::string verb, rest;
       words >> verb;
       std::getline(words >> std::ws, rest);
       bool advance = true;
+      more = false;
       if (verb == "set") {
         std::istringstream kv(rest);
         std::string key, value;
         kv >> key;
         std::getline(kv >> std::ws, value);
         core.values[key] = value;
+        more = true;
       } else if (verb == "state") {
         core.values["P2PState"] = rest;
         core.Line("[Interactive]P2PState=" + rest);
@@ -151,6 +157,7 @@ int main(int argc, char** argv) {
         advance = core.received.count(rest) > 0;
       } else if (verb == "noquit") {
         core.quit_ends = false;
+        more = true;
       } else if (verb == "exit") {
         core.channel->Close();
         return std::atoi(rest.c_str());
