@@ -92,8 +92,10 @@ std::map<std::string, std::vector<std::string>> SplitParameters(const std::vecto
     const std::string& arg = args[i];
     if (arg.size() >= 2 && arg[0] == '-') {
       current = &out[arg.substr(1)];
-    } else if (current != nullptr) {
-      current->push_back(arg.substr(0, kMaxValueBytes));
+    } else if (current != nullptr && arg.size() <= kMaxValueBytes) {
+      // An overlong value is dropped, never cut: a cut path would name
+      // another place.
+      current->push_back(arg);
     }
   }
   return out;

@@ -175,6 +175,10 @@ TEST(ParametersTest, SyntaxFlagsAndSwitches) {
   EXPECT_FALSE(q.interactive_port.has_value());
   EXPECT_FALSE(Parse({"-InteractivePort", "0"}).interactive_port.has_value());
   EXPECT_FALSE(Parse({"-InteractivePort"}).interactive_port.has_value());
+  // An overlong value is dropped whole; the next value counts instead.
+  Parameters r = Parse({"-Dir", std::string(kMaxValueBytes + 1, 'a'), "short"});
+  EXPECT_EQ(r.current_dir, "short\\");
+  EXPECT_EQ(Parse({"-Dir", std::string(kMaxValueBytes + 1, 'a')}).current_dir, "4242\\");
   // Parameter names are case-sensitive; an unknown one is ignored.
   EXPECT_EQ(Parse({"-dir", "x", "-Unknown", "1"}).current_dir, "4242\\");
 }
