@@ -106,6 +106,32 @@ TEST(CoreAppTest, ConnectsToTheControlPortLogsAndIgnoresInterrupts) {
   listener.Close();
 }
 
+TEST(CoreAppTest, RunsWithoutAChannelWhenNobodyListens) {
+  TempDir cwd;
+  std::uint16_t port = 0;
+  {
+    NetworkInteractive listener(0);
+    ASSERT_TRUE(listener.Open());
+    port = listener.port();
+    listener.Close();
+  }
+  auto pid = StartCore({"-Dir", cwd / "dl", "-HttpUrl", "http://127.0.0.1:1/", "-InteractivePort",
+                        std::to_string(port)},
+                       cwd);
+  ASSERT_TRUE(pid);
+  bool started = false;
+  for (int i = 0; i < kWaitMs / 10 && !started; ++i) {
+    std::string log = cwd.Read("p2p.log");
+    started = log.find("the control channel could not be opened") != std::string::npos &&
+              log.find("ConfigService::Start") != std::string::npos;
+    if (!started) platform::clock::SleepMs(10);
+  }
+  EXPECT_TRUE(started) << cwd.Read("p2p.log");
+  EXPECT_FALSE(test::Ended(*pid));
+  Signal("TERM", *pid);
+  EXPECT_EQ(platform::process::Wait(*pid, kWaitMs), std::optional<int>(128 + 15));
+}
+
 TEST(CoreAppTest, EndsWhenItsParentEnds) {
   TempDir cwd;
   NetworkInteractive listener(0);
