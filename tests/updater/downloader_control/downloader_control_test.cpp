@@ -94,12 +94,17 @@ TEST_F(DownloaderControlTest, StartConnectsOverLoopbackAndPollFillsTheStatus) {
   EXPECT_FLOAT_EQ(status_.download_rate, 12.5f);
   EXPECT_FALSE(control_->ask_file_name());
 
-  // Once the name is known "get qf 0" is no longer sent.
+  // Once the name is known "get qf 0" is no longer sent. A command the core
+  // ignores marks how far it has read.
+  ASSERT_TRUE(control_->SendDownloaderCommand("get marker-1"));
+  ASSERT_TRUE(WaitUntil([&] { return setup_.Count("get marker-1") == 1; }));
   int asked = setup_.Count("get qf 0");
   EXPECT_GE(asked, 1);
   int stats = setup_.Count("stat");
   for (int i = 0; i < 3; ++i) control_->PollDownloader(status_);
-  ASSERT_TRUE(WaitUntil([&] { return setup_.Count("stat") >= stats + 3; }));
+  ASSERT_TRUE(control_->SendDownloaderCommand("get marker-2"));
+  ASSERT_TRUE(WaitUntil([&] { return setup_.Count("get marker-2") == 1; }));
+  EXPECT_EQ(setup_.Count("stat"), stats + 3);
   EXPECT_EQ(setup_.Count("get qf 0"), asked);
   EXPECT_GE(setup_.Count("get tb"), 3);
 }
