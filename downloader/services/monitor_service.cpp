@@ -1,6 +1,7 @@
 #include "downloader/services/monitor_service.h"
 
 #include "downloader/framework/log.h"
+#include "platform/fs.h"
 
 namespace zelt {
 namespace {
@@ -43,7 +44,12 @@ bool MonitorService::LoadComponent() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (tried_) return library_.loaded();
   tried_ = true;
-  std::optional<std::string> path = platform::dynlib::Find(kComponentName);
+  std::optional<std::string> path;
+  if (library_path_.empty()) {
+    path = platform::dynlib::Find(kComponentName);
+  } else if (platform::fs::Exists(library_path_)) {
+    path = library_path_;
+  }
   if (!path) {
     ZLOG(log::kInfo, kModule, "no monitor component");
     return false;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "downloader/services/service_interfaces.h"
 #include "platform/dynlib.h"
@@ -19,7 +20,8 @@ class MonitorService : public IMonitorService {
   static constexpr const char* kModule = "MonitorService";
   static constexpr const char* kComponentName = "monitor";
 
-  MonitorService() = default;
+  // library_path empty: the component is searched by name.
+  explicit MonitorService(std::string library_path = {}) : library_path_(std::move(library_path)) {}
   ~MonitorService() override;
 
   int Init() override;
@@ -37,6 +39,7 @@ class MonitorService : public IMonitorService {
   // Looks for the component once; true when it is loaded.
   bool LoadComponent();
 
+  const std::string library_path_;
   std::mutex mutex_;
   bool tried_ = false;
   platform::dynlib::Library library_;
