@@ -91,14 +91,15 @@ std::string RateLine(float download_average, float upload_average,
   return text;
 }
 
+// A dialog that has ended no longer takes messages; nothing is allocated for it.
 void DialogProgressSink::SendProgress(int percent, const std::string& text) {
-  if (!dialog_) return;
+  if (!dialog_ || dialog_->ended()) return;
   dialog_->Send(kMsgProgress, static_cast<ui::WParam>(percent),
                 reinterpret_cast<ui::LParam>(new std::string(text)));
 }
 
 void DialogProgressSink::PostTotal(std::uint64_t total_bytes) {
-  if (!dialog_) return;
+  if (!dialog_ || dialog_->ended()) return;
   dialog_->Post(kMsgTotalSize, 0, reinterpret_cast<ui::LParam>(new std::uint64_t(total_bytes)));
 }
 

@@ -425,6 +425,13 @@ TEST(DialogProgressSink, HandsHeapBlocksToTheDialog) {
                                                                        {100, ""}}));
   EXPECT_EQ(dialog.totals, std::vector<std::uint64_t>{5000000000u});
 
+  // After the dialog has ended nothing reaches it (and nothing is handed over).
+  DialogProgressSink late(&dialog);
+  late.SendProgress(7, "late");
+  late.PostTotal(7);
+  EXPECT_EQ(dialog.progress.size(), 2u);
+  EXPECT_EQ(dialog.totals.size(), 1u);
+
   DialogProgressSink nowhere(nullptr);
   nowhere.SendProgress(1, "x");  // no dialog: nothing happens
   nowhere.PostTotal(1);
