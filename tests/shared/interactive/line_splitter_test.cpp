@@ -88,3 +88,32 @@ TEST(LineSplitter, OverlongLineInOneFeed) {
 
 }  // namespace
 }  // namespace kestra::interactive
+
+namespace kestra::interactive {
+namespace {
+
+// However a stream is cut into pieces, the same lines come out.
+TEST(LineSplitter, AnyCuttingOfAStreamGivesTheSameLines) {
+  std::string stream;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 200; ++i) {
+    std::string line = "[Interactive]Key" + std::to_string(i) + "=" + std::string(i % 37, 'v');
+    expected.push_back(line);
+    stream += line + "\n";
+  }
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 50; ++round) {
+    LineSplitter splitter;
+    std::size_t at = 0;
+    while (at < stream.size()) {
+      std::size_t piece = 1 + (next() >> 16) % 300;
+      splitter.Feed(std::string_view(stream).substr(at, piece));
+      at += piece;
+    }
+    EXPECT_EQ(Drain(splitter), expected) << "round " << round;
+  }
+}
+
+}  // namespace
+}  // namespace kestra::interactive

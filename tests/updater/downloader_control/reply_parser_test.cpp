@@ -226,3 +226,40 @@ TEST(ClassifyError, RealFreeSpaceOfATemporaryDirectory) {
 
 }  // namespace
 }  // namespace kestra::dlctl
+
+namespace kestra::dlctl {
+namespace {
+
+// Random bytes, and random mixes of real keys with broken values, never crash
+// the parser and never grow the map past its bound.
+TEST(ReplyParsing, RandomInputIsHandled) {
+  std::uint32_t seed = 99;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };
+  const char* keys[] = {"P2PState", "TotalByte", "IncompleteByte", "Percentage", "Error",
+                        "FileName", "ErrorCode", "DownloadBandWidth", "junk"};
+  const char* values[] = {"", "-", "1e40", "nan", "18446744073709551616", "WriteFile",
+                          ":", "12abc", "-2147483649", "+", "0x10", "  7  "};
+  ReplyMap replies;
+  DownloaderStatus status;
+  bool ask = true;
+  FreeSpaceFunction space = [](const std::string&) { return std::optional<std::uint64_t>(5); };
+  for (int i = 0; i < 20000; ++i) {
+    std::string line;
+    if (i % 2 == 0) {
+      std::size_t length = next() % 64;
+      for (std::size_t j = 0; j < length; ++j) line += static_cast<char>(next() & 0xff);
+    } else {
+      line = std::string("[Interactive]") + keys[next() % 9] + std::to_string(next() % 3) + "=" +
+             values[next() % 12];
+      if (next() % 2) line = std::string("[Interactive]") + keys[next() % 9] + "=" + values[next() % 12];
+    }
+    ParseReplyLine(line, replies);
+    if (i % 100 == 0) InterpretReplies(replies, status, ask, "/t", space);
+  }
+  EXPECT_LE(replies.size(), kMaxReplyKeys + 13);
+  EXPECT_GE(status.error_class, 0);
+  EXPECT_LE(status.error_class, 7);
+}
+
+}  // namespace
+}  // namespace kestra::dlctl
