@@ -2,7 +2,11 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -111,6 +115,71 @@ AcceptResult Accept(Socket listener, Socket& accepted) {
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   accepted = fd;
   return AcceptResult::Accepted;
+}
+
+namespace {
+
+// The inode of the IPv4 TCP socket from 127.0.0.1:local_port to
+// 127.0.0.1:remote_port; 0 when there is none; nullopt when the table cannot
+// be read.
+std::optional<unsigned long> LoopbackSocketInode(std::uint16_t local_port,
+                                                 std::uint16_t remote_port) {
+  FILE* table = std::fopen("/proc/net/tcp", "re");
+  if (table == nullptr) return std::nullopt;
+  char wanted_local[32], wanted_remote[32];
+  std::snprintf(wanted_local, sizeof wanted_local, "0100007F:%04X", local_port);
+  std::snprintf(wanted_remote, sizeof wanted_remote, "0100007F:%04X", remote_port);
+  char line[512];
+  unsigned long found = 0;
+  bool header = true;
+  while (found == 0 && std::fgets(line, sizeof line, table) != nullptr) {
+    if (header) {
+      header = false;
+      continue;
+    }
+    char local[64], remote[64];
+    unsigned long inode = 0;
+    // sl local rem st tx:rx tr:when retrnsmt uid timeout inode
+    if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %*s %*s %lu", local, remote, &inode) ==
+            3 &&
+        std::strcmp(local, wanted_local) == 0 && std::strcmp(remote, wanted_remote) == 0) {
+      found = inode;
+    }
+  }
+  std::fclose(table);
+  return found;
+}
+
+}  // namespace
+
+bool IsPeerHeldBy(Socket accepted, int pid) {
+  if (accepted < 0 || pid <= 0) return false;
+  sockaddr_in ours{}, theirs{};
+  socklen_t length = sizeof ours;
+  if (::getsockname(accepted, reinterpret_cast<sockaddr*>(&ours), &length) != 0) return false;
+  length = sizeof theirs;
+  if (::getpeername(accepted, reinterpret_cast<sockaddr*>(&theirs), &length) != 0) return false;
+  // Their socket is the one from their port to ours.
+  auto inode = LoopbackSocketInode(ntohs(theirs.sin_port), ntohs(ours.sin_port));
+  if (!inode) return true;
+  if (*inode == 0) return false;
+  std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* dir = ::opendir(fd_dir.c_str());
+  if (dir == nullptr) return errno == EACCES;
+  const std::string wanted = "socket:[" + std::to_string(*inode) + "]";
+  bool held = false;
+  while (!held) {
+    dirent* entry = ::readdir(dir);
+    if (entry == nullptr) break;
+    if (entry->d_name[0] == '.') continue;
+    char target[64];
+    ssize_t size = ::readlink((fd_dir + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+    if (size <= 0) continue;
+    target[size] = '\0';
+    held = wanted == target;
+  }
+  ::closedir(dir);
+  return held;
 }
 
 Socket ConnectLoopback(std::uint16_t port, int timeout_ms) {

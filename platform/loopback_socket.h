@@ -29,6 +29,11 @@ enum class AcceptResult { Accepted, NoneWaiting, RefusedPeer, Failed };
 // not in 127.0.0.0/8 is closed at once and reported as RefusedPeer.
 AcceptResult Accept(Socket listener, Socket& accepted);
 
+// True when the far end of an accepted loopback connection is a socket held
+// by process pid (found through /proc/net/tcp and /proc/PID/fd). When the
+// system does not let us look, the answer is true: nothing can be told.
+bool IsPeerHeldBy(Socket accepted, int pid);
+
 // A new socket connected to 127.0.0.1:port; kInvalidSocket on failure.
 Socket ConnectLoopback(std::uint16_t port, int timeout_ms = 5000);
 

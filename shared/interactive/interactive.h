@@ -100,7 +100,13 @@ class NetworkInteractive : public IInteractive {
   bool listening_role() const { return listening_role_; }
   // A peer is connected (accepted or connected to).
   bool connected() const;
-  // Connections refused because the peer was not a loopback address.
+  // Listening role: from now on only a connection whose far end is held by
+  // process pid is accepted (the updater names the core it started, so that
+  // another local program cannot take the core's place); 0 accepts any
+  // loopback peer.
+  void SetPeerProcess(int pid);
+  // Connections refused: the peer was not a loopback address or not the
+  // named process.
   std::uint64_t refused_peers() const;
 
  private:
@@ -116,6 +122,7 @@ class NetworkInteractive : public IInteractive {
   const bool listening_role_;
   LineSplitter pending_;
   std::uint64_t refused_peers_ = 0;
+  int peer_pid_ = 0;
 };
 
 // A reader thread that turns what arrives on one pipe handle into a queue of

@@ -70,6 +70,11 @@ bool NetworkInteractive::AcceptLocked() {
     net::Socket accepted = net::kInvalidSocket;
     switch (net::Accept(listen_socket_, accepted)) {
       case net::AcceptResult::Accepted:
+        if (peer_pid_ != 0 && !net::IsPeerHeldBy(accepted, peer_pid_)) {
+          net::ShutdownAndClose(accepted);
+          ++refused_peers_;
+          continue;
+        }
         connected_socket_ = accepted;
         return true;
       case net::AcceptResult::RefusedPeer:
@@ -115,6 +120,11 @@ std::uint16_t NetworkInteractive::port() const {
 bool NetworkInteractive::connected() const {
   std::lock_guard lock(mutex_);
   return connected_socket_ != net::kInvalidSocket;
+}
+
+void NetworkInteractive::SetPeerProcess(int pid) {
+  std::lock_guard lock(mutex_);
+  peer_pid_ = pid;
 }
 
 std::uint64_t NetworkInteractive::refused_peers() const {

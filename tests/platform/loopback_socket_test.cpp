@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "platform/pipe_process.h"
+#include "platform/process.h"
+
 namespace platform::loopback {
 namespace {
 
@@ -70,6 +73,19 @@ TEST(LoopbackSocket, SendToAPeerThatNeverReadsGivesUp) {
   }
   EXPECT_LT(sent, static_cast<std::int64_t>(block.size()));
   EXPECT_LT(total, 200LL << 20);
+}
+
+TEST(LoopbackSocket, PeerHolderIsTheProcessThatConnected) {
+  Pair pair;
+  Connect(pair);
+  EXPECT_TRUE(IsPeerHeldBy(pair.server, process::CurrentPid()));
+  auto other = pipe_process::StartHidden({"/bin/sleep", "30"}, {});
+  ASSERT_TRUE(other);
+  EXPECT_FALSE(IsPeerHeldBy(pair.server, *other));
+  process::Kill(*other);
+  process::Wait(*other, 5000);
+  EXPECT_FALSE(IsPeerHeldBy(pair.server, 0));
+  EXPECT_FALSE(IsPeerHeldBy(kInvalidSocket, process::CurrentPid()));
 }
 
 TEST(LoopbackSocket, InvalidSocketsFailCleanly) {

@@ -55,6 +55,7 @@ bool DownloaderControl::LaunchWithChannel(const std::string& executable,
 
   platform::pipe_process::StdHandles handles;
   interactive::ConsoleInteractive* pipes = nullptr;
+  interactive::NetworkInteractive* network_channel = nullptr;
   {
     std::lock_guard lock(mutex_);
     replies_.clear();
@@ -62,6 +63,7 @@ bool DownloaderControl::LaunchWithChannel(const std::string& executable,
       auto network = std::make_unique<interactive::NetworkInteractive>(0);
       bool opened = network->Open();
       std::uint16_t port = network->port();
+      network_channel = network.get();
       channel_ = std::move(network);
       if (!opened) {
         last_error_code_ = platform::loopback::LastError();
@@ -96,6 +98,8 @@ bool DownloaderControl::LaunchWithChannel(const std::string& executable,
     return false;
   }
   child_pid_ = *pid;
+  // Only the core we started may take the connection.
+  if (network_channel) network_channel->SetPeerProcess(child_pid_);
   return true;
 }
 

@@ -239,6 +239,32 @@ TEST(NetworkInteractiveConnecting, NoListenerMeansOpenFails) {
   EXPECT_FALSE(client.Write("x\n"));
 }
 
+TEST(NetworkInteractiveChild, OnlyTheNamedProcessMayTakeTheConnection) {
+  NetworkInteractive listener(0);
+  ASSERT_TRUE(listener.Open());
+  // Another local program connects first and sends lines of its own.
+  net::Socket intruder = net::ConnectLoopback(listener.port());
+  ASSERT_NE(intruder, net::kInvalidSocket);
+  ASSERT_TRUE(SendRaw(intruder, "[Interactive]P2PState=15\n"));
+  auto pid = platform::pipe_process::StartHidden(
+      {KESTRA_TEST_BIN_DIR "/kestra_interactive_echo", std::to_string(listener.port())}, {});
+  ASSERT_TRUE(pid);
+  listener.SetPeerProcess(*pid);
+  std::string line;
+  bool answered = false;
+  for (int i = 0; i < 2500 && !answered; ++i) {
+    listener.Write("ping\n");
+    answered = listener.ReadLine(line);
+    platform::clock::SleepMs(2);
+  }
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(line, "[Interactive]echo=ping");
+  EXPECT_EQ(listener.refused_peers(), 1u);
+  ASSERT_TRUE(listener.Write("quit\n"));
+  EXPECT_EQ(platform::process::Wait(*pid, 10000), 0);
+  net::ShutdownAndClose(intruder);
+}
+
 TEST(NetworkInteractiveChild, EchoChildConnectsToItsPort) {
   NetworkInteractive listener(0);
   ASSERT_TRUE(listener.Open());
