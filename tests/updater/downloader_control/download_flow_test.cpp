@@ -334,6 +334,20 @@ TEST_F(DownloadFlowTest, GarbageFromTheCoreDoesNotStopTheDownload) {
   }
 }
 
+TEST_F(DownloadFlowTest, QuitFromTheCancelPathEndsTheFlowWithoutSuccess) {
+  std::thread cancel([this] {
+    // The dialog's thread, while the worker polls.
+    WaitUntil([this] { return setup_.Count("stat") >= 3; });
+    control_.SendDownloaderCommand("quit");
+  });
+  Run("set PercentageDownloaded 10.000000\nstate 14\n");
+  cancel.join();
+  EXPECT_EQ(setup_.Count("quit"), 1);
+  EXPECT_EQ(remaining_, 1);
+  EXPECT_TRUE(posted_.empty());
+  EXPECT_FALSE(control_.has_channel());
+}
+
 TEST_F(DownloadFlowTest, FiveFailedExtractionsGiveUp) {
   int calls = 0;
   EXPECT_EQ(Run("", [&](std::string&) {
