@@ -62,7 +62,7 @@ int P2PService::Start() {
 int P2PService::Run() {
   if (channel_ == nullptr) return kPhaseNotYet;
   std::string line;
-  while (channel_->ReadLine(line)) {
+  for (int i = 0; i < kMaxCommandsPerCycle && channel_->ReadLine(line); ++i) {
     if (!HandleCommand(line)) return kPhaseDone;
   }
   return kPhaseNotYet;

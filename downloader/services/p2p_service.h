@@ -33,6 +33,9 @@ class P2PService : public IP2PService {
  public:
   static constexpr const char* kModule = "P2PService";
   static constexpr std::uint32_t kWindowIdleMs = 100;
+  // Commands executed per driver cycle at most; the rest wait for the next
+  // cycle, so that a flood of commands cannot hold the other services up.
+  static constexpr int kMaxCommandsPerCycle = 256;
 
   P2PService();
   ~P2PService() override;

@@ -298,6 +298,19 @@ TEST_F(P2PServiceTest, UnknownWordsAndMonitorViews) {
   EXPECT_EQ(monitor_->block_views, 2);
 }
 
+TEST_F(P2PServiceTest, AFloodOfCommandsIsAnsweredInOrder) {
+  Start();
+  constexpr int kCommands = 3 * P2PService::kMaxCommandsPerCycle + 7;
+  std::uint64_t last = 0;
+  for (int i = 0; i < kCommands; ++i) last = channel_.Push(i % 2 == 0 ? "get version" : "get p2ps");
+  ASSERT_TRUE(channel_.WaitHandled(last));
+  Lines lines = channel_.TakeLines();
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kCommands));
+  for (int i = 0; i < kCommands; ++i) {
+    EXPECT_EQ(lines[i], i % 2 == 0 ? "[Interactive]version=27233" : "[Interactive]P2PState=0");
+  }
+}
+
 TEST_F(P2PServiceTest, WithoutMonitorViewCommandsDoNothing) {
   Start();
   EXPECT_EQ(Command("showp2p"), Lines{});
