@@ -18,7 +18,9 @@ namespace kestra::test {
 inline constexpr char kNginxBinary[] = "/usr/sbin/nginx";
 
 struct NginxOptions {
-  // Compress every answer with gzip (any type, any length).
+  // Compress every answer with gzip (any type, any length). nginx then
+  // answers Range requests with the whole compressed body; leave it off for
+  // range (206) tests.
   bool gzip = false;
   // nginx sends a gzip answer of unknown length to an HTTP/1.1 client in
   // chunked form unless this is off; off, it ends the body by closing.

@@ -1,0 +1,29 @@
+#include "downloader/app/service_catalog.h"
+
+#include <gtest/gtest.h>
+
+#include "downloader/services/config_service.h"
+#include "downloader/services/monitor_service.h"
+#include "downloader/services/p2p_service.h"
+
+namespace zelt {
+namespace {
+
+TEST(ServiceCatalogTest, ServicesInRegistrationOrderWithTheirNames) {
+  Parameters params;
+  ASSERT_TRUE(ParseParameters({"core", "-HttpUrl", "http://127.0.0.1:1/", "-MaxUploadNum", "9"}, 1, params));
+  std::vector<ServiceEntry> services = CreateServices(params);
+  ASSERT_EQ(services.size(), 3u);
+  EXPECT_EQ(services[0].name, "ConfigService");
+  EXPECT_EQ(services[1].name, "MonitorService");
+  EXPECT_EQ(services[2].name, "P2PService");
+  auto* config = dynamic_cast<ConfigService*>(services[0].service);
+  ASSERT_NE(config, nullptr);
+  EXPECT_EQ(config->Get(ConfigInt::kMaxUploadConnNum), 9);  // the parameters are handed over
+  EXPECT_NE(dynamic_cast<IMonitorService*>(services[1].service), nullptr);
+  EXPECT_NE(dynamic_cast<P2PService*>(services[2].service), nullptr);
+  for (ServiceEntry& e : services) e.service->Free();
+}
+
+}  // namespace
+}  // namespace zelt

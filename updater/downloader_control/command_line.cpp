@@ -1,0 +1,66 @@
+#include "updater/downloader_control/command_line.h"
+
+
+namespace kestra::dlctl {
+
+std::string BuildDownloaderArguments(const DownloaderParams& params) {
+  std::size_t slash = params.task_url.rfind('/');
+  if (slash == std::string::npos) return {};
+
+  std::string directory = params.target_directory;
+  while (!directory.empty() && directory.back() == '\\') directory.pop_back();
+
+  std::string line;
+  line += "-Dir \"" + directory + "\"";
+  line += " -HttpUrl " + params.task_url.substr(0, slash);
+  line += " -Torrent " + params.task_url.substr(slash + 1);
+  line += " -Mode " + params.mode;
+  line += " -HttpThread " + std::to_string(params.http_threads);
+  line += " -P2PUploadThread " + std::to_string(params.p2p_upload_threads);
+  line += " -P2PUploadListSize " + std::to_string(params.p2p_upload_list_size);
+  line += " -DownloadLimit " + std::to_string(params.download_limit);
+  line += " -UploadLimit " + std::to_string(params.upload_limit);
+  if (params.delete_download_info) line += " -DeleteDownloadInfo";
+  return line;
+}
+
+std::string BuildDownloaderCommandLine(std::string_view executable,
+                                       const DownloaderParams& params) {
+  std::string line(executable);
+  line += ' ';
+  line += BuildDownloaderArguments(params);
+  return line;
+}
+
+std::string AppendInteractivePort(std::string command_line, std::uint16_t port) {
+  command_line += " -InteractivePort ";
+  command_line += std::to_string(port);
+  return command_line;
+}
+
+std::vector<std::string> CommandLineArguments(std::string_view executable,
+                                              std::string_view command_line) {
+  std::vector<std::string> words{std::string(executable)};
+  std::string_view rest = command_line;
+  if (rest.substr(0, executable.size()) == executable) rest.remove_prefix(executable.size());
+  std::string word;
+  bool in_word = false;
+  bool quoted = false;
+  for (char c : rest) {
+    if (c == '"') {
+      quoted = !quoted;
+      in_word = true;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (in_word) words.push_back(word);
+      word.clear();
+      in_word = false;
+    } else {
+      word += c;
+      in_word = true;
+    }
+  }
+  if (in_word) words.push_back(word);
+  return words;
+}
+
+}  // namespace kestra::dlctl
