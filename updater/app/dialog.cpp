@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/shell.h"
+#include "updater/downloader_control/downloader_control.h"
 #include "updater/app/controls/logo_bitmaps.h"
 #include "updater/config/endpoints.h"
 #include "updater/config/settings.h"
@@ -89,7 +90,13 @@ ui::DialogTemplate MainDialogTemplate() {
 }
 
 DialogServices& MainDialogServices() {
-  static DialogServices services;
+  static DialogServices services = [] {
+    DialogServices s;
+    // Closing tells the process's downloader core to quit (nothing happens
+    // while no channel is open).
+    s.quit_downloader = [] { dlctl::SendDownloaderCommand("quit"); };
+    return s;
+  }();
   return services;
 }
 
