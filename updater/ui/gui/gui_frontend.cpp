@@ -25,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/charset.h"
@@ -42,8 +43,8 @@ constexpr int kNoticeFontPixels = 12;  // a cell height of about 15 pixels
 constexpr int kScrollBarWidth = 17;
 constexpr int kWheelLines = 3;
 constexpr Fl_Font kTextFont = FL_FREE_FONT;
-// The size of wrapped notice text we lay out at most (characters per line
-// times lines stays bounded by the text itself).
+// Most wrapped lines the notice box lays out; the rest of a longer text is
+// not shown.
 constexpr std::size_t kMaxNoticeLines = 200000;
 
 std::mutex g_font_mutex;
@@ -253,7 +254,20 @@ class NoticeBox : public Fl_Group {
  private:
   ControlInfo info_;
   std::string gbk_;
+  // Width of one character (its UTF-8 bytes) in the notice font; measuring
+  // each character of a long notice through the font would take seconds.
+  double CharWidth(const char* utf8, int len) {
+    std::uint32_t key = 0;
+    for (int i = 0; i < len; ++i) key = key << 8 | static_cast<unsigned char>(utf8[i]);
+    auto it = widths_.find(key);
+    if (it != widths_.end()) return it->second;
+    double w = fl_width(utf8, len);
+    widths_.emplace(key, w);
+    return w;
+  }
+
   std::vector<std::string> wrapped_;
+  std::unordered_map<std::uint32_t, double> widths_;
   int top_ = 0;
   NoticeText* text_ = nullptr;
   Fl_Scrollbar* bar_ = nullptr;
@@ -501,6 +515,7 @@ void NoticeBox::SetText(const std::string& gbk) {
 // last blank when there is one, else before the character that overflows.
 void NoticeBox::Layout() {
   wrapped_.clear();
+  widths_.clear();
   fl_font(kTextFont, Fonts().notice_size);
   const double width = std::max(8, text_->w() - 4);
   const std::vector<std::string> lines = NoticeDisplayLines(gbk_);
@@ -517,7 +532,7 @@ void NoticeBox::Layout() {
       while (at < line.size()) {
         int len = fl_utf8len1(line[at]);
         if (len < 1 || at + static_cast<std::size_t>(len) > line.size()) len = 1;
-        double cw = fl_width(line.c_str() + at, len);
+        double cw = CharWidth(line.c_str() + at, len);
         if (used + cw > width && at > begin) break;
         if (line[at] == ' ') last_blank = at;
         used += cw;

@@ -197,10 +197,11 @@ class GuiWindowTest : public ::testing::Test {
   // takes a screenshot into the build tree, and the dialog closes after it.
   void RunDialog(const std::function<void(CkestraDlg&, const std::function<bool(Screenshot&, const std::string&)>&)>& look) {
     app::DialogServices services;
-    services.fetch_notice = [](const config::SplitUrlResult&, std::string_view) {
+    std::string body = notice_body_;
+    services.fetch_notice = [body](const config::SplitUrlResult&, std::string_view) {
       app::NoticeFetchResult r;
       r.ok = true;
-      for (int i = 1; i <= 40; ++i) r.body += "第" + std::to_string(i) + "行维护公告 notice line\r\n";
+      r.body = body;
       return r;
     };
     services.open_url = [](std::string_view) { return 42; };
@@ -242,6 +243,12 @@ class GuiWindowTest : public ::testing::Test {
   VirtualDisplay& display_ = SharedDisplay();
   TempDir dir_;
   std::unique_ptr<ui::Frontend> frontend_;
+  // What the notice server answers.
+  std::string notice_body_ = [] {
+    std::string text;
+    for (int i = 1; i <= 40; ++i) text += "第" + std::to_string(i) + "行维护公告 notice line\r\n";
+    return text;
+  }();
 };
 
 }  // namespace kestra::test

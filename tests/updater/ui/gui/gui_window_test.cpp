@@ -3,6 +3,8 @@
 // pixel by pixel.
 #include "tests/updater/ui/gui/gui_test_support.h"
 
+#include <random>
+
 namespace kestra::test {
 namespace {
 
@@ -77,6 +79,22 @@ TEST_F(GuiWindowTest, BrokenPicturesLeaveThePictureOutAndAMissingBackgroundIsRet
                          [](Rgb c) { return Near(c, kButtonColour); }),
             0);
   EXPECT_TRUE(second) << "the background was not loaded on a later erase";
+}
+
+TEST_F(GuiWindowTest, NoticeOfAnySizeAndAnyBytesIsShown) {
+  dir_.Write("bk.bmp", BackgroundFile());
+  std::mt19937 random(5);
+  notice_body_.clear();
+  for (std::size_t i = 0; i < app::kMaxNoticeBytes + 1000; ++i) notice_body_ += static_cast<char>(random() & 0xFF);
+  Screenshot shot;
+  bool ready = false;
+  RunDialog([&](CkestraDlg&, const auto& shoot) {
+    ready = ShootUntil(shoot, shot, "gui_hostile_notice.png", [&](const Screenshot& s) {
+      return Near(s.At(ScreenX(3), ScreenY(5)), kLeftColour) &&
+             s.Count(ScreenX(20), ScreenY(70), ScreenX(120) - ScreenX(20), ScreenY(160) - ScreenY(70), Dark) > 200;
+    });
+  });
+  EXPECT_TRUE(ready) << "the notice box shows nothing";
 }
 
 // The updater itself, started as the launcher starts it, on the window frontend.
