@@ -108,7 +108,6 @@ class File {
 
  private:
   int fd_ = -1;
-  int lock_fd_ = -1;  // extra descriptor only when fd_ cannot carry the locks
   OpenError open_error_ = OpenError::None;
 };
 
