@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/fs.h"
 #include "updater/config/settings.h"
 #include "updater/config/update_context.h"
 #include "updater/log/log.h"
@@ -17,13 +18,14 @@ bool RunApply(const ApplyOptions& options) {
   context.micro_argument = options.micro_argument;
   context.resource_set_flags = options.flags_override >= 0
                                    ? static_cast<std::uint32_t>(options.flags_override)
-                                   : CheckResourceSets(options.root);
+                                   : patch::CheckResourceSets(options.root);
   context.update_version = config::ReadVersion("update.ini");
   context.sub_version = config::ReadSubVersion();
   context.micro_flag = config::ReadMicroFlag();
   context.base_resource_version = config::ReadVersion("res.ini");
   context.hd_resource_version = config::ReadVersion("hdres/res.ini");
 
+  if (!options.log_dir.empty()) platform::fs::MakeDirectories(options.log_dir);
   log::SetLogBaseDir(options.log_dir.empty() ? context.install_root : options.log_dir + "/");
   log::OpenChannel(0, "kestra.log", "KestraTool");
 
