@@ -273,7 +273,7 @@ TEST_F(BackupTest, FilesThatCannotLeaveTheSwapDirectoryAreKept) {
   ExpectRestored();
 }
 
-TEST(RemoveTree, RemovesEverything) {
+TEST(BackupRemoveTree, RemovesEverything) {
   kestra::test::TempDir dir;
   dir.Write("t/a", "1");
   dir.Write("t/b/c/d", "2");

@@ -90,7 +90,7 @@ TEST(NormalizeRelative, ResolvesDotsAndSeparators) {
   EXPECT_EQ(NormalizeRelative("backup\\a.dat"), "backup/a.dat");
 }
 
-TEST(LowerAscii, OnlyAsciiLetters) {
+TEST(PackageLowerAscii, OnlyAsciiLetters) {
   EXPECT_EQ(LowerAscii("DEL_LIST.TXT"), "del_list.txt");
   EXPECT_EQ(LowerAscii("\xC4\xE3" "Ab"), "\xC4\xE3" "ab");
 }
