@@ -361,6 +361,41 @@ TEST_F(ApplyPackageTest, ModifyListSectionLeavesTheListEmpty) {
   EXPECT_TRUE(dir_.Exists("inst/x.txt"));
 }
 
+// Random, mostly malformed packages: every one ends with true or a message,
+// and nothing appears outside the installation.
+TEST_F(ApplyPackageTest, RandomStreamsNeverWriteOutsideTheRoot) {
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  const char* names[] = {"a.txt", "d/e.bin", "../up.txt", "/abs.txt", "del_list.txt",
+                         "move_list.txt", "x/../../y", "C:z", "hdres/r.rz1", ""};
+  const char* lists[] = {"a.txt\n../up.txt\n", "a.txt >> ..\n../q >> d\n", "\r\n\r\n"};
+  for (int round = 0; round < 150; ++round) {
+    std::string stream;
+    const int count = static_cast<int>(next() % 5);
+    for (int i = 0; i < count; ++i) {
+      const std::string name = names[next() % 10];
+      const std::uint32_t kind = next() % 4 == 0 ? next() : (next() % 2 ? kKindAddf : kKindModi);
+      std::string data = next() % 3 == 0 ? std::string(lists[next() % 3])
+                                         : std::string(next() % 40, static_cast<char>(next()));
+      std::string record = Section(kind, next() % 64, name, data);
+      if (next() % 4 == 0) record[8 + next() % 4] = static_cast<char>(next());  // N
+      if (next() % 4 == 0 && record.size() > 16)
+        record[record.size() - data.size() - 1 - next() % 4] = static_cast<char>(next());  // D
+      stream += record;
+    }
+    if (next() % 3 != 0) stream += std::string(next() % 16, static_cast<char>(next()));
+    Install("a.txt", "abcdefgh");
+    ui_ = FakeUi{};
+    Apply(V(1, 0, 1), stream);
+    const auto top = platform::fs::ListDirectory(dir_.path());
+    ASSERT_TRUE(top.has_value());
+    for (const auto& entry : *top)
+      EXPECT_TRUE(entry.name == "inst" || entry.name == "dl" || entry.name == "Log")
+          << "round " << round << ": " << entry.name;
+    EXPECT_FALSE(platform::fs::Exists("/abs.txt"));
+  }
+}
+
 TEST(ApplyPatchRecords, SkipsAreForwardAndRelative) {
   kestra::test::TempDir dir;
   dir.Write("f", "abcdefghij");
