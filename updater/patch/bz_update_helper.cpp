@@ -118,13 +118,14 @@ const std::uint8_t* BzUpdateHelper::ReadSection() {
     error_text_ = "读取UpdateSec头出错";
     return nullptr;
   }
-  // A fresh head for every section; the previous record is given up.
-  buffer_.reset(new (std::nothrow) std::uint8_t[kSectionFixedSize]());
-  buffer_size_ = buffer_ ? kSectionFixedSize : 0;
-  if (!buffer_) {
+  // A zeroed head for every section; the previous record is given up. The
+  // memory itself is kept for the next record (the largest section decides
+  // the peak either way, and pages already in use need no new faults).
+  if (!Reserve(kSectionFixedSize, 0)) {
     error_text_ = "内存不足, 读取UpdateSec头出错";
     return nullptr;
   }
+  std::memset(buffer_.get(), 0, kSectionFixedSize);
 
   int error = BZ_OK;
   std::uint64_t count = Read(buffer_.get(), kSectionHeadReadSize, &error);
