@@ -117,6 +117,8 @@ bool ReadProfile(std::string_view file, std::string& text) {
 
 bool SaveProfile(std::string_view file, const std::string& text) {
   std::string target = platform::fs::NativePath(file);
+  // A read-only profile stays as it is, as the system's writer leaves it.
+  if (platform::fs::IsReadOnly(target)) return false;
   std::string temp = target + ".kestra-new";
   if (!platform::fs::WriteWholeFile(temp, text)) {
     platform::fs::RemoveFile(temp);

@@ -117,6 +117,14 @@ TEST(ProfileFile, WriteCreatesFileAndReadsBack) {
   EXPECT_FALSE(dir.Exists("update.ini.kestra-new"));
 }
 
+TEST(ProfileFile, ReadOnlyFileIsNotRewritten) {
+  kestra::test::TempDir dir;
+  dir.Write("update.ini", "[Setting]\r\nmicrover=5\r\n");
+  ASSERT_TRUE(platform::fs::SetReadOnly(dir / "update.ini", true));
+  EXPECT_FALSE(platform::profile::WriteString(dir / "update.ini", "Setting", "MICROVER", "1"));
+  EXPECT_EQ(dir.Read("update.ini"), "[Setting]\r\nmicrover=5\r\n");
+}
+
 TEST(ProfileFile, WriteIntoMissingDirectoryFailsWithoutCreatingAnything) {
   kestra::test::TempDir dir;
   EXPECT_FALSE(platform::profile::WriteString(dir / "missing/update.ini", "S", "K", "v"));

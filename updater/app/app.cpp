@@ -1,11 +1,10 @@
 #include "updater/app/app.h"
 
 #include <cstdlib>
-#include <cctype>
-#include <cstdint>
 #include <ctime>
 
 #include "updater/app/strings.h"
+#include "updater/config/scan.h"
 #include "updater/config/settings.h"
 #include "updater/config/update_context.h"
 #include "updater/log/client_log_reporter.h"
@@ -18,53 +17,6 @@ namespace {
 
 constexpr const char* kParameterError = "自动更新参数错误!";
 constexpr const char* kErrorCaption = "错误";
-
-// "%x" of sscanf: blanks, an optional sign, an optional "0x", hex digits; the
-// value wraps into 32 bits, so "ffffffff" and "-1" are both -1.
-bool ScanHex(std::string_view token, int& value) {
-  std::size_t pos = 0;
-  while (pos < token.size() && (token[pos] == ' ' || token[pos] == '\t')) ++pos;
-  bool negative = false;
-  if (pos < token.size() && (token[pos] == '+' || token[pos] == '-')) negative = token[pos++] == '-';
-  if (pos + 1 < token.size() && token[pos] == '0' && (token[pos + 1] == 'x' || token[pos + 1] == 'X')) {
-    // "0x" counts only when a hex digit follows; "0xz" reads as 0.
-    char after = pos + 2 < token.size() ? token[pos + 2] : '\0';
-    if (std::isxdigit(static_cast<unsigned char>(after))) pos += 2;
-  }
-  std::uint64_t v = 0;
-  std::size_t digits = 0;
-  while (pos < token.size() && std::isxdigit(static_cast<unsigned char>(token[pos]))) {
-    char c = token[pos];
-    int d = (c >= '0' && c <= '9') ? c - '0' : (c | 0x20) - 'a' + 10;
-    if (v <= 0xFFFFFFFFull) v = v * 16 + static_cast<unsigned>(d);
-    ++pos;
-    ++digits;
-  }
-  if (digits == 0) return false;
-  if (v > 0xFFFFFFFFull) v = 0xFFFFFFFFull;  // strtoul saturates
-  auto u = static_cast<std::uint32_t>(v);
-  if (negative) u = 0u - u;
-  value = static_cast<int>(u);
-  return true;
-}
-
-bool ScanDecimal(std::string_view token, int& value) {
-  std::size_t pos = 0;
-  while (pos < token.size() && (token[pos] == ' ' || token[pos] == '\t')) ++pos;
-  bool negative = false;
-  if (pos < token.size() && (token[pos] == '+' || token[pos] == '-')) negative = token[pos++] == '-';
-  long long v = 0;
-  std::size_t digits = 0;
-  while (pos < token.size() && token[pos] >= '0' && token[pos] <= '9') {
-    if (v < (1LL << 40)) v = v * 10 + (token[pos] - '0');
-    ++pos;
-    ++digits;
-  }
-  if (digits == 0) return false;
-  if (negative) v = -v;
-  value = static_cast<int>(static_cast<std::uint32_t>(v));
-  return true;
-}
 
 // A token starting at pos: quoted up to the next quote, or up to the next
 // blank. Sets next to where the following token starts.
@@ -99,7 +51,8 @@ ParsedArguments ParseArguments(std::string_view argument_text) {
     r.status = ParseStatus::ParameterError;
     return r;
   }
-  if (!ScanHex(std::string_view(text).substr(0, blank), r.type_code)) {
+  std::size_t pos = 0;
+  if (!config::ScanHex(std::string_view(text).substr(0, blank), pos, r.type_code)) {
     r.status = ParseStatus::Silent;
     return r;
   }
@@ -115,7 +68,8 @@ ParsedArguments ParseArguments(std::string_view argument_text) {
   std::size_t after = 0;
   if (next <= text.size() && TakeToken(text, next, micro, after)) {
     int value = 0;
-    if (ScanDecimal(micro, value)) r.micro_argument = value;
+    std::size_t pos = 0;
+    if (config::ScanDecimal(micro, pos, value)) r.micro_argument = value;
   }
   return r;
 }

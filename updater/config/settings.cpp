@@ -1,9 +1,8 @@
 #include "updater/config/settings.h"
 
-#include <climits>
-
 #include "platform/fs.h"
 #include "platform/profile.h"
+#include "updater/config/scan.h"
 #include "updater/config/update_context.h"
 
 namespace kestra::config {
@@ -13,40 +12,10 @@ std::string PathOf(std::string_view file) {
   return Context().install_root + std::string(file.empty() ? std::string_view("update.ini") : file);
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-// One "%d" conversion: blanks, an optional sign, digits. Values beyond the
-// range of int saturate.
-bool ScanInt(std::string_view text, std::size_t& pos, int& value) {
-  while (pos < text.size() && IsSpace(text[pos])) ++pos;
-  bool negative = false;
-  std::size_t start = pos;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
-  long long v = 0;
-  std::size_t digits = 0;
-  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-    if (v <= static_cast<long long>(INT_MAX) + 1) v = v * 10 + (text[pos] - '0');
-    ++pos;
-    ++digits;
-  }
-  if (digits == 0) {
-    pos = start;
-    return false;
-  }
-  if (negative) v = -v;
-  if (v > INT_MAX) v = INT_MAX;
-  if (v < INT_MIN) v = INT_MIN;
-  value = static_cast<int>(v);
-  return true;
-}
-
 int Atoi(std::string_view text) {
   std::size_t pos = 0;
   int value = 0;
-  return ScanInt(text, pos, value) ? value : 0;
+  return ScanDecimal(text, pos, value) ? value : 0;
 }
 
 }  // namespace
@@ -75,7 +44,7 @@ std::uint32_t ParseVersion(std::string_view text) {
       if (pos >= text.size() || text[pos] != '.') return 0;
       ++pos;
     }
-    if (!ScanInt(text, pos, parts[i])) return 0;
+    if (!ScanDecimal(text, pos, parts[i])) return 0;
   }
   return PackVersion(parts[0], parts[1], parts[2]);
 }

@@ -2,30 +2,9 @@
 
 #include <cstdint>
 
+#include "updater/config/scan.h"
+
 namespace kestra::config {
-namespace {
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-// "%d" on the text after the colon: blanks, sign, digits.
-bool ScanPort(std::string_view text, int& value) {
-  std::size_t pos = 0;
-  while (pos < text.size() && IsSpace(text[pos])) ++pos;
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
-  long long v = 0;
-  std::size_t digits = 0;
-  while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-    if (v < (1LL << 40)) v = v * 10 + (text[pos] - '0');
-    ++pos;
-    ++digits;
-  }
-  if (digits == 0) return false;
-  value = static_cast<int>(negative ? -v : v);
-  return true;
-}
-
-}  // namespace
 
 SplitUrlResult SplitUrl(std::string_view url) {
   SplitUrlResult r;
@@ -42,9 +21,9 @@ SplitUrlResult SplitUrl(std::string_view url) {
 
   // Path: blanks skipped, then up to 2,047 bytes that are not blanks.
   std::size_t start = 0;
-  while (start < rest.size() && IsSpace(rest[start])) ++start;
+  while (start < rest.size() && IsScanSpace(rest[start])) ++start;
   std::size_t path_len = 0;
-  while (start + path_len < rest.size() && path_len < kMaxUrlPath && !IsSpace(rest[start + path_len]))
+  while (start + path_len < rest.size() && path_len < kMaxUrlPath && !IsScanSpace(rest[start + path_len]))
     ++path_len;
   if (path_len == 0) return r;
 
@@ -54,7 +33,8 @@ SplitUrlResult SplitUrl(std::string_view url) {
   std::size_t colon = host_part.find(':');
   if (colon != std::string_view::npos && colon > 0) {
     int port = 0;
-    if (ScanPort(host_part.substr(colon + 1), port)) {
+    std::size_t pos = 0;
+    if (ScanDecimal(host_part.substr(colon + 1), pos, port)) {
       r.host = std::string(host_part.substr(0, colon));
       r.port_text = std::to_string(static_cast<std::uint16_t>(port));
     }

@@ -1,0 +1,196 @@
+#include "tests/support/script_server.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/clock.h"
+
+namespace kestra::test {
+
+namespace net = platform::net;
+
+namespace {
+constexpr int kSliceMs = 10;
+constexpr std::size_t kMaxRequestHead = 64 * 1024;
+constexpr int kReadRequestLimitMs = 10000;
+constexpr std::size_t kSendPiece = 64 * 1024;
+constexpr int kSendPieceLimitMs = 10000;
+}  // namespace
+
+Script& Script::ReadRequest() {
+  steps_.push_back({ScriptStep::Kind::ReadRequest, {}, 0, 1});
+  return *this;
+}
+Script& Script::Send(std::string bytes) {
+  steps_.push_back({ScriptStep::Kind::Send, std::move(bytes), 0, 1});
+  return *this;
+}
+Script& Script::Drip(std::string bytes, int interval_ms, std::size_t piece) {
+  steps_.push_back({ScriptStep::Kind::Drip, std::move(bytes), interval_ms, std::max<std::size_t>(piece, 1)});
+  return *this;
+}
+Script& Script::Sleep(int ms) {
+  steps_.push_back({ScriptStep::Kind::Sleep, {}, ms, 1});
+  return *this;
+}
+Script& Script::Hold(int ms) {
+  steps_.push_back({ScriptStep::Kind::Hold, {}, ms, 1});
+  return *this;
+}
+Script& Script::Reset() {
+  steps_.push_back({ScriptStep::Kind::Reset, {}, 0, 1});
+  return *this;
+}
+
+ScriptServer::ScriptServer(Script script) : ScriptServer(std::vector<Script>{std::move(script)}) {}
+
+ScriptServer::ScriptServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+  if (scripts_.empty()) scripts_.emplace_back();
+  listener_ = net::ListenTcp(net::Address{net::kLoopbackIpv4, 0});
+  if (!listener_.IsOpen())
+    throw std::runtime_error("script server: cannot listen on 127.0.0.1 (socket error " +
+                             std::to_string(net::LastError()) + ")");
+  auto local = listener_.LocalAddress();
+  if (!local) throw std::runtime_error("script server: no local address");
+  port_ = local->port;
+  acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+ScriptServer::~ScriptServer() {
+  stop_ = true;
+  if (acceptor_.joinable()) acceptor_.join();
+  // No new workers start once the acceptor has ended.
+  for (std::thread& worker : workers_)
+    if (worker.joinable()) worker.join();
+}
+
+std::string ScriptServer::Url(std::string_view path) const {
+  return "http://127.0.0.1:" + port_text() + std::string(path);
+}
+
+std::string ScriptServer::received(int connection) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (connection < 0 || connection >= static_cast<int>(connections_.size())) return {};
+  return connections_[connection]->received;
+}
+
+bool ScriptServer::WaitFinished(int count, int timeout_ms) const {
+  const std::uint64_t deadline = platform::clock::SteadyMs() + static_cast<std::uint64_t>(timeout_ms);
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      int finished = 0;
+      for (const auto& c : connections_) finished += c->finished ? 1 : 0;
+      if (finished >= count) return true;
+    }
+    if (platform::clock::SteadyMs() >= deadline) return false;
+    platform::clock::SleepMs(kSliceMs);
+  }
+}
+
+bool ScriptServer::Pause(int ms) const {
+  const std::uint64_t deadline = platform::clock::SteadyMs() + static_cast<std::uint64_t>(std::max(ms, 0));
+  while (!Stopping()) {
+    const std::uint64_t now = platform::clock::SteadyMs();
+    if (now >= deadline) return true;
+    platform::clock::SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(kSliceMs, deadline - now)));
+  }
+  return false;
+}
+
+void ScriptServer::Record(int index, const char* data, std::size_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  connections_[index]->received.append(data, size);
+}
+
+void ScriptServer::AcceptLoop() {
+  while (!Stopping()) {
+    net::Socket client = net::AcceptWithin(listener_, kSliceMs * 5);
+    if (!client.IsOpen()) continue;
+    int index;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      index = static_cast<int>(connections_.size());
+      connections_.push_back(std::make_unique<Connection>());
+    }
+    ++accepted_;
+    const Script& script = scripts_[std::min<std::size_t>(index, scripts_.size() - 1)];
+    workers_.emplace_back([this, socket = std::move(client), &script, index]() mutable {
+      Play(std::move(socket), script, index);
+    });
+  }
+  listener_.Close();
+}
+
+void ScriptServer::Play(net::Socket socket, const Script& script, int index) {
+  char buffer[4096];
+  bool reset = false;
+  bool alive = true;
+  for (const ScriptStep& step : script.steps()) {
+    if (!alive || Stopping()) break;
+    switch (step.kind) {
+      case ScriptStep::Kind::ReadRequest: {
+        std::string head;
+        const std::uint64_t deadline = platform::clock::SteadyMs() + kReadRequestLimitMs;
+        while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxRequestHead &&
+               !Stopping() && platform::clock::SteadyMs() < deadline) {
+          std::int64_t n = net::RecvWithin(socket, buffer, sizeof buffer, kSliceMs * 5);
+          if (n > 0) {
+            head.append(buffer, static_cast<std::size_t>(n));
+            Record(index, buffer, static_cast<std::size_t>(n));
+          } else if (n == 0 || net::LastError() != net::kWSAETIMEDOUT) {
+            alive = false;  // the peer closed or the connection broke
+            break;
+          }
+        }
+        break;
+      }
+      case ScriptStep::Kind::Send:
+        for (std::size_t at = 0; alive && at < step.bytes.size() && !Stopping(); at += kSendPiece) {
+          std::string_view piece = std::string_view(step.bytes).substr(at, kSendPiece);
+          alive = net::SendAll(socket, piece, kSendPieceLimitMs);
+        }
+        break;
+      case ScriptStep::Kind::Drip:
+        for (std::size_t at = 0; alive && at < step.bytes.size(); at += step.piece) {
+          std::string_view piece = std::string_view(step.bytes).substr(at, step.piece);
+          alive = net::SendAll(socket, piece, kSendPieceLimitMs) && Pause(step.ms);
+        }
+        break;
+      case ScriptStep::Kind::Sleep:
+        alive = Pause(step.ms);
+        break;
+      case ScriptStep::Kind::Hold: {
+        const std::uint64_t deadline =
+            step.ms < 0 ? UINT64_MAX : platform::clock::SteadyMs() + static_cast<std::uint64_t>(step.ms);
+        while (!Stopping() && platform::clock::SteadyMs() < deadline) {
+          std::int64_t n = net::RecvWithin(socket, buffer, sizeof buffer, kSliceMs * 5);
+          if (n > 0) {
+            Record(index, buffer, static_cast<std::size_t>(n));
+          } else if (n == 0 || net::LastError() != net::kWSAETIMEDOUT) {
+            alive = false;  // the peer closed or the connection broke
+            break;
+          }
+        }
+        break;
+      }
+      case ScriptStep::Kind::Reset:
+        socket.SetAbortiveClose();
+        reset = true;
+        alive = false;
+        break;
+    }
+  }
+  if (!reset && socket.IsOpen()) {
+    // Take in what is still waiting, so that closing sends a FIN, not a reset.
+    socket.SetNonBlocking(true);
+    std::int64_t n;
+    while ((n = socket.Recv(buffer, sizeof buffer)) > 0) Record(index, buffer, static_cast<std::size_t>(n));
+    socket.ShutdownWrite();
+  }
+  socket.Close();
+  std::lock_guard<std::mutex> lock(mutex_);
+  connections_[index]->finished = true;
+}
+
+}  // namespace kestra::test
