@@ -270,12 +270,13 @@ bool PackageApplier::ApplyPackage(std::string_view file_name, std::uint32_t pack
       continue;
     }
     // A name that leaves the installation fails the package whether or not
-    // this installation needs the section.
-    const bool needed = !IsSafeRelativeName(section.name) ||
-                        IsSectionNeeded(state_, mask, package_version, section.name);
-    if (!needed) continue;
-    ui_.SetStatusText(Format("解压 %s", section.name));
-    ui_.PumpMessages();
+    // this installation needs the section (ApplySection refuses it).
+    const bool safe = IsSafeRelativeName(section.name);
+    if (safe && !IsSectionNeeded(state_, mask, package_version, section.name)) continue;
+    if (safe) {
+      ui_.SetStatusText(Format("解压 %s", section.name));
+      ui_.PumpMessages();
+    }
     if (!ApplySection(file_name, install_root, section)) {
       ui_.Ask(kUpdateFailed, {}, ui::Buttons::OK, ui::Icon::None);
       return false;

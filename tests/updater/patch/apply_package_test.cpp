@@ -317,6 +317,8 @@ TEST_F(ApplyPackageTest, UnsafeNameFailsEvenWhenTheSectionIsNotNeeded) {
   EXPECT_FALSE(dir_.Exists("evil.txt"));
   ASSERT_FALSE(ui_.boxes.empty());
   EXPECT_EQ(ui_.boxes[0].text, "p.tq含有不合法的数据节!");
+  EXPECT_TRUE(ui_.statuses.empty());
+  EXPECT_TRUE(log_.Contains("../evil.txt"));
 }
 
 TEST_F(ApplyPackageTest, UnsafeListEntriesAreSkippedAndLogged) {
