@@ -877,8 +877,11 @@ class MessageBoxWindow : public Fl_Window {
     set_modal();
   }
 
-  Answer Run(int centre_x, int centre_y) {
+  Answer Run(int centre_x, int centre_y, Icon icon) {
     position(std::max(0, centre_x - w() / 2), std::max(0, centre_y - h() / 2));
+    // Warnings and errors come with the desktop's sound, as the system's boxes do.
+    if (icon == Icon::Warning) fl_beep(FL_BEEP_EXCLAMATION);
+    if (icon == Icon::Error) fl_beep(FL_BEEP_ERROR);
     show();
     while (!done_ && shown()) Fl::wait();
     hide();
@@ -904,8 +907,8 @@ Answer GuiFrontend::AskHere(std::string_view text, std::string_view caption, But
   MessageBoxWindow box(Utf8(caption), Utf8(text), buttons, icon);
   // Centred on the dialog, or on the screen when there is none.
   if (window_ != nullptr && window_->shown())
-    return box.Run(window_->x() + window_->w() / 2, window_->y() + window_->h() / 2);
-  return box.Run(Fl::w() / 2, Fl::h() / 2);
+    return box.Run(window_->x() + window_->w() / 2, window_->y() + window_->h() / 2, icon);
+  return box.Run(Fl::w() / 2, Fl::h() / 2, icon);
 }
 
 void GuiFrontend::RunBoxCall(void* data) {
