@@ -880,7 +880,7 @@ class MessageBoxWindow : public Fl_Window {
   Answer Run(int centre_x, int centre_y, Icon icon) {
     position(std::max(0, centre_x - w() / 2), std::max(0, centre_y - h() / 2));
     // Warnings and errors come with the desktop's sound, as the system's boxes do.
-    if (icon == Icon::Warning) fl_beep(FL_BEEP_EXCLAMATION);
+    if (icon == Icon::Warning) fl_beep(FL_BEEP_DEFAULT);
     if (icon == Icon::Error) fl_beep(FL_BEEP_ERROR);
     show();
     while (!done_ && shown()) Fl::wait();
