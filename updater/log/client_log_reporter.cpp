@@ -89,6 +89,10 @@ struct ClientLogReporter::Shared {
 
 ClientLogReporter::ClientLogReporter(std::string endpoint_url) : shared_(std::make_shared<Shared>()) {
   shared_->url = std::move(endpoint_url);
+  // The library's global set-up is not thread-safe: do it here, on the thread
+  // that creates the reporter (start-up), never from a worker's error line.
+  static std::once_flag curl_once;
+  std::call_once(curl_once, [] { curl_global_init(CURL_GLOBAL_ALL); });
 }
 
 ClientLogReporter::~ClientLogReporter() { Shutdown(); }
@@ -140,8 +144,6 @@ void ClientLogReporter::Report(int priority, const char* format, va_list args) {
   shared_->pending.push_back(std::move(message));
   if (shared_->started) return;
   shared_->started = true;
-  static std::once_flag curl_once;
-  std::call_once(curl_once, [] { curl_global_init(CURL_GLOBAL_ALL); });
   worker_ = std::thread([shared = shared_] {
     std::unique_lock<std::mutex> lock(shared->mutex);
     for (;;) {
