@@ -190,6 +190,17 @@ ui::LResult CkestraDlg::OnMessage(unsigned message, ui::WParam wparam, ui::LPara
   }
 }
 
+void CkestraDlg::OnDiscardedMessage(unsigned message, ui::WParam, ui::LParam lparam) {
+  // The dialog owns what the message carries, used or not.
+  switch (message) {
+    case kMsgStatusText:
+    case kMsgProgress:
+    case kMsgNoticeText: TakeTextParam(lparam); return;
+    case kMsgTotalSize: TakeSizeParam(lparam); return;
+    default: return;
+  }
+}
+
 void CkestraDlg::OnStatusText(ui::WParam wparam, ui::LParam lparam) {
   std::unique_ptr<std::string> text = TakeTextParam(lparam);
   if (!text) return;

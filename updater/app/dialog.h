@@ -135,6 +135,7 @@ class CkestraDlg : public ui::Dialog, public ui::gui::DialogView {
  protected:
   void OnInitDialog() override;
   ui::LResult OnMessage(unsigned message, ui::WParam wparam, ui::LParam lparam) override;
+  void OnDiscardedMessage(unsigned message, ui::WParam wparam, ui::LParam lparam) override;
   void OnCommand(int control) override;
   void OnTimer(int id) override;
 

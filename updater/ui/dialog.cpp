@@ -55,6 +55,9 @@ int Dialog::RunModal() {
     running_ = false;
   }
   done_cv_.notify_all();
+  for (const Pending& p : left) {
+    if (!p.is_call) OnDiscardedMessage(p.message, p.wparam, p.lparam);
+  }
   return result_;
 }
 
@@ -70,8 +73,12 @@ bool Dialog::IsUiThread() const {
 
 void Dialog::Post(unsigned message, WParam wparam, LParam lparam) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (ended_) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (ended_) {
+      lock.unlock();
+      OnDiscardedMessage(message, wparam, lparam);
+      return;
+    }
     Pending p;
     p.message = message;
     p.wparam = wparam;
@@ -109,7 +116,8 @@ bool Dialog::RunOnUiThread(std::function<void()> fn) {
 LResult Dialog::Send(unsigned message, WParam wparam, LParam lparam) {
   if (IsUiThread()) return OnMessage(message, wparam, lparam);
   auto result = std::make_shared<LResult>(0);
-  RunOnUiThread([=, this] { *result = OnMessage(message, wparam, lparam); });
+  if (!RunOnUiThread([=, this] { *result = OnMessage(message, wparam, lparam); }))
+    OnDiscardedMessage(message, wparam, lparam);
   return *result;
 }
 

@@ -121,6 +121,10 @@ class Dialog {
   virtual LResult OnMessage(unsigned message, WParam wparam, LParam lparam);
   virtual void OnCommand(int /*control*/) {}
   virtual void OnTimer(int /*id*/) {}
+  // A message that will never be handled: posted or sent after the end, or
+  // still queued when the dialog ended. Whatever its parameters own must be
+  // freed here. May run on any thread.
+  virtual void OnDiscardedMessage(unsigned /*message*/, WParam /*wparam*/, LParam /*lparam*/) {}
 
  private:
   struct Pending {

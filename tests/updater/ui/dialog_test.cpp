@@ -36,6 +36,8 @@ class RecordingDialog : public Dialog {
   std::function<void(RecordingDialog&, int)> on_command;
   std::vector<std::string> seen;
   std::thread::id handler_thread;
+  std::vector<std::string> discarded;
+  std::mutex discarded_mutex;
 
  protected:
   void OnInitDialog() override {
@@ -47,6 +49,10 @@ class RecordingDialog : public Dialog {
     if (message == kEnd) EndDialog(static_cast<int>(wparam));
     if (message == kDouble) return lparam * 2;
     return 0;
+  }
+  void OnDiscardedMessage(unsigned message, WParam wparam, LParam) override {
+    std::lock_guard<std::mutex> lock(discarded_mutex);
+    discarded.push_back(std::to_string(message) + ":" + std::to_string(wparam));
   }
   void OnCommand(int control) override {
     seen.push_back("cmd" + std::to_string(control));
@@ -130,6 +136,21 @@ TEST_F(DialogTest, AfterTheEndNothingReachesTheDialog) {
   EXPECT_EQ(answer, Answer::No);
   EXPECT_TRUE(dialog.seen.empty());
   EXPECT_EQ(dir_.Read("t.jsonl").find("late"), std::string::npos);
+}
+
+TEST_F(DialogTest, MessagesThatNeverRunAreHandedBackForCleanUp) {
+  auto frontend = MakeFrontend();
+  RecordingDialog dialog(SmallTemplate(), frontend.get());
+  dialog.on_init = [](RecordingDialog& d) {
+    // Queued behind the end: never handled.
+    d.Post(kEnd, 0);
+    d.Post(kAppend, 1);
+  };
+  dialog.RunModal();
+  dialog.Post(kAppend, 2);                                    // after the end
+  std::thread([&] { dialog.Send(kDouble, 3, 1); }).join();  // sent after the end
+  EXPECT_TRUE(dialog.seen.empty());
+  EXPECT_EQ(dialog.discarded, (std::vector<std::string>{"5000:1", "5000:2", "5002:3"}));
 }
 
 TEST_F(DialogTest, MessageBoxFromAWorkerIsAskedOnTheUiThread) {
