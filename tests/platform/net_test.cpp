@@ -72,7 +72,7 @@ TEST(NetAddress, ParsesNumericAddressesLikeInetAddr) {
   } cases[] = {
       {"127.0.0.1", true, 0x7F000001},
       {"127.1", true, 0x7F000001},
-      {"10.1.2.3", true, 0x0A010203},
+      {"198.51.100.3", true, 0xC6336403},  // parsed only; nothing is sent
       {"255.255.255.255", true, 0xFFFFFFFF},
       {"0177.0.0.1", true, 0x7F000001},  // octal part
       {"", false, 0},
