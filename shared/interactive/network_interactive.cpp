@@ -26,20 +26,31 @@ bool NetworkInteractive::Open() {
   return listening_role_ ? OpenListening() : OpenConnecting();
 }
 
+namespace {
+
+// One generator for the process, seeded once: two channels opened within the
+// same millisecond must not draw the same port sequence.
+std::uint16_t NextRandomPort() {
+  static std::mutex mutex;
+  static std::minstd_rand random(static_cast<std::uint32_t>(platform::clock::UnixSeconds()) ^
+                                 (static_cast<std::uint32_t>(platform::process::CurrentPid()) << 16) ^
+                                 static_cast<std::uint32_t>(platform::clock::SteadyMs()));
+  std::uniform_int_distribution<int> draw(0, kRandomRange - 1);
+  std::lock_guard lock(mutex);
+  return static_cast<std::uint16_t>(kFirstPort + draw(random));
+}
+
+}  // namespace
+
 bool NetworkInteractive::OpenListening() {
   std::lock_guard lock(mutex_);
   if (listen_socket_ != net::kInvalidSocket) return true;
   net::Socket socket = net::CreateTcp();
   if (socket == net::kInvalidSocket) return false;
 
-  std::minstd_rand random(static_cast<std::uint32_t>(platform::clock::UnixSeconds()) ^
-                          (static_cast<std::uint32_t>(platform::process::CurrentPid()) << 16) ^
-                          static_cast<std::uint32_t>(platform::clock::SteadyMs()));
-  std::uniform_int_distribution<int> draw(0, kRandomRange - 1);
   bool bound = false;
   for (int attempt = 0; attempt < kMaxBindAttempts && !bound; ++attempt) {
-    auto port = static_cast<std::uint16_t>(kFirstPort + draw(random));
-    bound = net::BindLoopback(socket, port);
+    bound = net::BindLoopback(socket, NextRandomPort());
   }
   // Every random port taken (or the random ones refused for another reason):
   // let the system pick one rather than searching for ever.
