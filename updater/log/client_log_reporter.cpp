@@ -100,15 +100,16 @@ ClientLogReporter::~ClientLogReporter() { Shutdown(); }
 void ClientLogReporter::Shutdown() {
   std::unique_lock<std::mutex> lock(shared_->mutex);
   shared_->stop = true;
-  if (!worker_.joinable()) return;
+  std::thread worker = std::move(worker_);  // a second Shutdown finds none
+  if (!worker.joinable()) return;
   shared_->cv.notify_all();
   bool done = shared_->cv.wait_for(lock, std::chrono::milliseconds(100),
                                    [&] { return shared_->finished; });
   lock.unlock();
   if (done) {
-    worker_.join();
+    worker.join();
   } else {
-    worker_.detach();  // a request in flight; it ends by its own time-out
+    worker.detach();  // a request in flight; it ends by its own time-out
   }
 }
 
