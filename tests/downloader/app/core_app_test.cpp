@@ -33,6 +33,18 @@ std::optional<int> StartCore(const std::vector<std::string>& args, const TempDir
 }
 
 // Accepts the core's connection; false when none came within the bound.
+// The core's log as soon as it holds the text (the core writes it while it
+// starts its services, which goes on after it has connected).
+std::string WaitForLog(const TempDir& cwd, const std::string& text) {
+  std::uint64_t deadline = platform::clock::SteadyMs() + kWaitMs;
+  std::string log = cwd.Read("p2p.log");
+  while (log.find(text) == std::string::npos && platform::clock::SteadyMs() < deadline) {
+    platform::clock::SleepMs(10);
+    log = cwd.Read("p2p.log");
+  }
+  return log;
+}
+
 bool WaitConnected(NetworkInteractive& listener) {
   std::string line;
   for (int i = 0; i < kWaitMs / 10; ++i) {
@@ -87,7 +99,7 @@ TEST(CoreAppTest, ConnectsToTheControlPortLogsAndIgnoresInterrupts) {
   ASSERT_TRUE(WaitConnected(listener));
 
   // The core is past its start: its log is in its working directory.
-  std::string log = cwd.Read("p2p.log");
+  std::string log = WaitForLog(cwd, "ConfigService::Init");
   EXPECT_NE(log.find("param.http=http://127.0.0.1:1/a"), std::string::npos) << log;
   EXPECT_NE(log.find("param.torrent_path=t.torrent"), std::string::npos);
   EXPECT_NE(log.find("param.http_thread_num=4"), std::string::npos);
