@@ -46,7 +46,9 @@ class VirtualDisplay {
       if (!pid) break;
       pid_ = *pid;
       for (int i = 0; i < 1000; ++i) {
-        if (platform::fs::Exists("/tmp/.X11-unix/X" + std::to_string(n))) return;
+        // Ready once the socket is there and the lock names our server: a
+        // test program starting at the same moment may have won the number.
+        if (platform::fs::Exists("/tmp/.X11-unix/X" + std::to_string(n)) && LockHeldBy(n, pid_)) return;
         if (!platform::process::IsAlive(pid_)) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
@@ -66,6 +68,14 @@ class VirtualDisplay {
   const std::string& name() const { return name_; }
 
  private:
+  // The X server writes its process id into the display's lock file.
+  static bool LockHeldBy(int display, platform::process::Pid pid) {
+    std::string text;
+    if (!platform::fs::ReadWholeFile("/tmp/.X" + std::to_string(display) + "-lock", text, 64)) return false;
+    std::size_t start = text.find_first_not_of(" ");
+    return start != std::string::npos && std::atoi(text.c_str() + start) == pid;
+  }
+
   std::string name_;
   platform::process::Pid pid_ = 0;
 };
