@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/process.h"
+
 namespace platform::shell {
 namespace {
 
@@ -190,27 +192,6 @@ bool UsableText(std::string_view text) {
          text.find('\0') == std::string_view::npos;
 }
 
-std::vector<std::string> SplitWords(std::string_view line) {
-  std::vector<std::string> words;
-  std::string current;
-  bool in_word = false, quoted = false;
-  for (char c : line) {
-    if (c == '"') {
-      quoted = !quoted;
-      in_word = true;
-    } else if ((c == ' ' || c == '\t') && !quoted) {
-      if (in_word) words.push_back(current);
-      current.clear();
-      in_word = false;
-    } else {
-      current += c;
-      in_word = true;
-    }
-  }
-  if (in_word) words.push_back(current);
-  return words;
-}
-
 // Runs a query program and returns what it printed (bounded), or nullopt when
 // it could not run, failed, or took too long.
 std::optional<std::string> CaptureOutput(const std::vector<std::string>& argv) {
@@ -379,7 +360,7 @@ std::string HandlerCommandLine(std::string_view command, std::string_view url) {
 
 int RunCommandLine(std::string_view command_line) {
   if (!UsableText(command_line)) return kOpenFileNotFound;
-  std::vector<std::string> words = SplitWords(command_line);
+  std::vector<std::string> words = process::SplitCommandLine(command_line);
   if (words.empty()) return kOpenFileNotFound;
   std::optional<std::string> program = FindInPath(words[0]);
   if (!program) return kOpenFileNotFound;
