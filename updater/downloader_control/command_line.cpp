@@ -1,5 +1,7 @@
 #include "updater/downloader_control/command_line.h"
 
+#include "platform/process.h"
+
 
 namespace kestra::dlctl {
 
@@ -43,23 +45,7 @@ std::vector<std::string> CommandLineArguments(std::string_view executable,
   std::vector<std::string> words{std::string(executable)};
   std::string_view rest = command_line;
   if (rest.substr(0, executable.size()) == executable) rest.remove_prefix(executable.size());
-  std::string word;
-  bool in_word = false;
-  bool quoted = false;
-  for (char c : rest) {
-    if (c == '"') {
-      quoted = !quoted;
-      in_word = true;
-    } else if ((c == ' ' || c == '\t') && !quoted) {
-      if (in_word) words.push_back(word);
-      word.clear();
-      in_word = false;
-    } else {
-      word += c;
-      in_word = true;
-    }
-  }
-  if (in_word) words.push_back(word);
+  for (std::string& word : platform::process::SplitCommandLine(rest)) words.push_back(std::move(word));
   return words;
 }
 

@@ -99,38 +99,47 @@ std::vector<MoveItem> ParseMoveList(std::string_view data) {
   return items;
 }
 
-bool IsSafeRelativeName(std::string_view name) {
-  if (name.empty() || IsSeparator(name[0])) return false;
-  if (name.size() >= 2 && name[1] == ':') return false;
-  int depth = 0;
-  std::size_t start = 0;
-  while (start <= name.size()) {
-    std::size_t end = start;
-    while (end < name.size() && !IsSeparator(name[end])) ++end;
-    const std::string_view part = name.substr(start, end - start);
-    if (part == "..") {
-      if (--depth < 0) return false;
-    } else if (!part.empty() && part != ".") {
-      ++depth;
-    }
-    start = end + 1;
-  }
-  return depth > 0;  // the root itself is no file of the installation
-}
+namespace {
 
-std::string NormalizeRelative(std::string_view name) {
+// The parts of a relative name between separators, without empty and "."
+// parts; ".." stays for the caller to judge.
+std::vector<std::string_view> NameParts(std::string_view name) {
   std::vector<std::string_view> parts;
   std::size_t start = 0;
   while (start <= name.size()) {
     std::size_t end = start;
     while (end < name.size() && !IsSeparator(name[end])) ++end;
     const std::string_view part = name.substr(start, end - start);
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
+    if (!part.empty() && part != ".") parts.push_back(part);
     start = end + 1;
+  }
+  return parts;
+}
+
+}  // namespace
+
+bool IsSafeRelativeName(std::string_view name) {
+  if (name.empty() || IsSeparator(name[0])) return false;
+  if (name.size() >= 2 && name[1] == ':') return false;
+  int depth = 0;
+  for (std::string_view part : NameParts(name)) {
+    if (part == "..") {
+      if (--depth < 0) return false;
+    } else {
+      ++depth;
+    }
+  }
+  return depth > 0;  // the root itself is no file of the installation
+}
+
+std::string NormalizeRelative(std::string_view name) {
+  std::vector<std::string_view> parts;
+  for (std::string_view part : NameParts(name)) {
+    if (part != "..") {
+      parts.push_back(part);
+    } else if (!parts.empty()) {
+      parts.pop_back();
+    }
   }
   std::string out;
   for (std::string_view part : parts) {
