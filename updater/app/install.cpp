@@ -215,7 +215,7 @@ void Complete(CkestraDlg& dialog, SessionState& state, const InstallServices& se
     }
     if (free) worker = services.start_sharing_worker(dialog);
   }
-  dialog.SetTimer(kCountdownTimer, kCountdownPeriodMs);
+  dialog.SetTimer(kCountdownTimer, services.countdown_period_ms);
 }
 
 void CountdownTick(CkestraDlg& dialog, const InstallServices& services) {

@@ -62,6 +62,7 @@ struct InstallServices {
   std::function<bool(int ms)> wait_worker_end;
   // Starts the sharing worker for the dialog.
   std::function<std::thread(CkestraDlg&)> start_sharing_worker;
+  int countdown_period_ms = kCountdownPeriodMs;
 };
 
 // The platform, the patch engine, the backup and the process's worker flag;
