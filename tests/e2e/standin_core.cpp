@@ -154,6 +154,8 @@ int main(int argc, char** argv) {
     core.Serve();
     platform::clock::SleepMs(10);
   }
+  // What the updater sent just before it ended is still read.
+  core.Serve();
   core.channel->Close();
   return failed ? 1 : 0;
 }

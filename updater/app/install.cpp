@@ -90,8 +90,9 @@ WorkerDone& MainWorkerDone() {
 bool StartClientProgram() {
   const UpdateContext& context = Context();
   platform::process::StartOptions options;
-  options.working_directory = context.install_root;
-  auto pid = platform::process::Start({context.install_root + context.client_program}, options);
+  options.working_directory = platform::fs::NativePath(context.install_root);
+  auto pid = platform::process::Start(
+      {platform::fs::NativePath(context.install_root + context.client_program)}, options);
   if (!pid) {
     LogError("启动客户端失败: %s", (context.install_root + context.client_program).c_str());
     return false;

@@ -105,8 +105,9 @@ int RunInstallerProgram(const std::string& installer_path) {
   platform::fs::SetExecutable(installer_path);
   std::vector<std::string> argv = platform::process::SplitCommandLine(installer_path);
   if (argv.empty()) return -1;
+  argv[0] = platform::fs::NativePath(argv[0]);
   platform::process::StartOptions options;
-  options.working_directory = Context().install_root;
+  options.working_directory = platform::fs::NativePath(Context().install_root);
   auto pid = platform::process::Start(argv, options);
   if (!pid) return -1;
   return platform::process::Wait(*pid, -1).value_or(-1);
