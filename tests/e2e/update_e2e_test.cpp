@@ -194,7 +194,11 @@ class UpdateE2E : public ::testing::Test {
     root_.Write("answers.txt", answers);
     root_.Write("clicks.txt", clicks);
     fs::RemoveFile(root_ / "t.jsonl");
-    std::string command = "cd '" + root_.path() + "' && KESTRA_UI=script KESTRA_UI_TRANSCRIPT=t.jsonl " +
+    // A temporary directory of this test's own: the core is written out
+    // there, away from other updaters running on the machine.
+    fs::MakeDirectories(root_ / "tmp");
+    std::string command = "cd '" + root_.path() + "' && TMPDIR='" + (root_ / "tmp") + "' " +
+                          "KESTRA_UI=script KESTRA_UI_TRANSCRIPT=t.jsonl " +
                           "KESTRA_UI_ANSWERS=answers.txt KESTRA_UI_CLICKS=clicks.txt " +
                           "KESTRA_CLIENTLOG_URL=http://127.0.0.1:9/ClientLog/main.py " +
                           "KESTRA_STANDIN_LOG='" + (root_ / "standin.log") + "' " +

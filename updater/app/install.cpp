@@ -206,7 +206,8 @@ void Complete(CkestraDlg& dialog, SessionState& state, const InstallServices& se
   const int pick = SharingPick(state.sharing_mode, state.patch_list.size(), services.random());
   if (pick >= 0) {
     state.sharing_url = state.patch_list[static_cast<std::size_t>(pick)].url;
-    std::lock_guard lock(state.lock());
+    // The session takes the session lock once more after its last download,
+    // so it is waited for without the lock held.
     std::thread& worker = dialog.worker_thread();
     bool free = true;
     if (worker.joinable()) {
@@ -214,7 +215,10 @@ void Complete(CkestraDlg& dialog, SessionState& state, const InstallServices& se
       // The session has returned: its thread ends at once.
       if (free) worker.join();
     }
-    if (free) worker = services.start_sharing_worker(dialog);
+    if (free) {
+      std::lock_guard lock(state.lock());
+      worker = services.start_sharing_worker(dialog);
+    }
   }
   dialog.SetTimer(kCountdownTimer, services.countdown_period_ms);
 }
