@@ -367,6 +367,25 @@ TEST_F(UpdateE2E, PackageThatFailsToApply) {
   EXPECT_FALSE(root_.Exists("inst/client-started.txt"));
 }
 
+TEST_F(UpdateE2E, PackageFailingHalfWayIsUndone) {
+  Package(Version104(), Version105(), "1.0.5");
+  Tree next = Version106();
+  next["zz/new.txt"] = "new in 1.0.6";
+  Package(Version105(), next, "1.0.6");
+  WriteList("##1 0 x", {"1.0.5", "1.0.6"});
+  Install(Version104());
+  // Where 1.0.6 adds its last file the installation has a folder: the
+  // package fails after it has written its other files.
+  root_.Write("inst/zz/new.txt/keep", "");
+  std::vector<std::string> t = RunUpdater({"0", inst()}, "Cancel\nCancel\nNo\n");
+  EXPECT_TRUE(Has(t, "编号：23"));
+  EXPECT_TRUE(Has(t, Box("提示", "更新过程发生错误，是否启动客户端修复工具进行修复？")));
+  // 1.0.5 stays; everything 1.0.6 had written is put back.
+  ExpectInstalled(Version105());
+  EXPECT_FALSE(root_.Exists("inst/download/rollback/update.ini"));
+  EXPECT_FALSE(root_.Exists("inst/client-started.txt"));
+}
+
 TEST_F(UpdateE2E, FailedRestoreCancelled) {
   Package(Version104(), Version105(), "1.0.5");
   WriteList("##1 0 x", {"1.0.5"});

@@ -7,6 +7,7 @@
 #include "platform/process.h"
 #include "updater/app/dialog.h"
 #include "updater/app/error_report.h"
+#include "updater/app/package_guard.h"
 #include "updater/config/settings.h"
 #include "updater/config/update_context.h"
 #include "updater/log/log.h"
@@ -112,7 +113,18 @@ InstallServices DefaultInstallServices(SessionState& state, SessionServices sess
       ShowUpdateError(number, text);
     });
     const UpdateContext& context = Context();
-    return patch::ApplyPackage(name, version, context.download_directory, context.install_root, ui);
+    // Without the copies the package is still applied, as it always was.
+    PackageGuard guard(context.install_root, context.download_directory);
+    const bool saved =
+        guard.Save(PackageGuard::TouchedNames(version, name, context.download_directory));
+    const bool applied =
+        patch::ApplyPackage(name, version, context.download_directory, context.install_root, ui);
+    if (applied) {
+      guard.Discard();
+    } else if (saved && guard.Restore()) {
+      LogInfo("%s 未能更新, 已还原该更新包改动的文件", std::string(name).c_str());
+    }
+    return applied;
   };
   s.read_update_version = [] { return config::ReadVersion(""); };
   s.write_resource_version = [](std::uint32_t version, std::string_view file) {
