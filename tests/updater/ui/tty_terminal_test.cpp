@@ -113,6 +113,16 @@ class Tmux {
   std::string socket_;
 };
 
+// The screen line that holds text, empty when none does.
+std::string LineWith(const std::string& screen, const std::string& text) {
+  std::size_t at = screen.find(text);
+  if (at == std::string::npos) return {};
+  std::size_t start = screen.rfind('\n', at);
+  std::size_t end = screen.find('\n', at);
+  start = start == std::string::npos ? 0 : start + 1;
+  return screen.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 auto Has(const std::string& text) {
   return [text](const std::string& screen) { return screen.find(text) != std::string::npos; };
 }
@@ -121,8 +131,13 @@ TEST_F(TtyTerminalTest, OneScreenAPersonCanReadAndCancel) {
   Tmux tmux(dir_);
   ASSERT_TRUE(tmux.Start("cd '" + dir_.path() + "' && " + Environment() + Kestra()));
 
-  // The notice has arrived: the whole screen is there.
-  std::string screen = tmux.WaitFor(Has(U(u8"尊敬的玩家：")));
+  // The notice has arrived and the session waits for its list: the whole
+  // screen is there.
+  std::string screen = tmux.WaitFor([](const std::string& s) {
+    return Has(U(u8"尊敬的玩家："))(s) && Has(U(u8"正在获取更新列表..."))(s);
+  });
+  EXPECT_NE(LineWith(screen, U(u8" 状态 ")).find(U(u8"正在获取更新列表...")), std::string::npos)
+      << screen;
   for (const std::string& expected :
        {U(u8"《Vandor》更新"), U(u8"更新包版本号"), U(u8"当前更新数据量"), U(u8"公告"),
         U(u8"尊敬的玩家："), std::string("Maintenance is over."), U(u8"下载"), U(u8"更新进度"), std::string("0%"),
