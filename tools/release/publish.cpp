@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/fs.h"
+#include "platform/pipe_process.h"
 #include "platform/process.h"
 #include "tools/release/patch_list_document.h"
 #include "updater/config/settings.h"
@@ -29,9 +30,11 @@ std::string TrimSlashes(std::string url) {
 }
 
 bool Run(const std::vector<std::string>& argv, std::string& error) {
-  platform::process::StartOptions start;
-  start.hidden = false;  // the builders' own messages reach the engineer
-  std::optional<platform::process::Pid> pid = platform::process::Start(argv, start);
+  // The builders' reports name the staging folder and would only confuse;
+  // their error messages reach the engineer.
+  platform::pipe_process::StdHandles handles;
+  handles.error = platform::pipe::StandardError();
+  std::optional<platform::process::Pid> pid = platform::pipe_process::StartHidden(argv, handles);
   if (!pid) {
     error = "cannot start " + argv[0];
     return false;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "platform/fs.h"
@@ -288,6 +289,18 @@ TEST_F(KestraReleaseTest, RefusalsLeaveTheServerAsItWas) {
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(Tree(dir_ / "www"), before);
   }
+}
+
+TEST_F(KestraReleaseTest, ABuilderThatFailsLeavesNothingBehind) {
+  // A file the package builder cannot read: its message, then ours.
+  dir_.Write("www/tqm/btpatch_list6.txt", "#bturl http://127.0.0.1:8\r\n##0 0 share\r\n");
+  std::filesystem::create_symlink("/nonexistent/file", dir_ / "t1.0.5/broken");
+  const std::vector<std::string> before = Tree(dir_ / "www");
+  ToolRun r = Execute(dir_, Publish("1.0.5", "t1.0.4", "t1.0.5"));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("kestra-pack: cannot read"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("kestra-pack make failed"), std::string::npos) << r.err;
+  EXPECT_EQ(Tree(dir_ / "www"), before);
 }
 
 }  // namespace
