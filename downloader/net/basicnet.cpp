@@ -101,6 +101,9 @@ bool BasicTcpHandle::Send(std::string_view message, std::uint32_t tag) {
   q.tag = tag;
   queued_bytes_ += q.size;
   queue_.push_back(std::move(q));
+  // A queue that never gets a write turn (no quota, a peer that does not
+  // read) must still time out.
+  if (!has_deadline_) RenewDeadline(poller_.Now());
   return true;
 }
 
@@ -194,6 +197,7 @@ void BasicTcpHandle::OnWritable() {
       std::uint32_t tag = q.tag;
       queued_bytes_ -= q.size;
       queue_.pop_front();
+      if (queue_.empty()) has_deadline_ = false;
       OnSendResult(true, tag);
     }
   }

@@ -75,6 +75,9 @@ bool FrameDecoder::TakeHeader() {
 }
 
 bool FrameDecoder::Feed(const char* data, std::size_t size, const MessageSink& sink) {
+#ifndef NDEBUG
+  check_invariant();
+#endif
   if (failed_) return false;
   std::size_t pos = 0;
   while (pos < size) {

@@ -287,6 +287,27 @@ TEST(BasicNet, ReadQuotaOf1024BytesPerSecondAllows2048PerWindow) {
   EXPECT_EQ(poller.receive_limiter().MeasuredRate(22001), 1024u);
 }
 
+TEST(BasicNet, QueuedMessageWithoutWriteTurnsFailsAtTheDeadline) {
+  std::uint32_t clock = 1000;
+  NetPoller poller([&] { return clock; });
+  Listener listener(poller);
+  PacketEnd client(poller);
+  ASSERT_TRUE(client.Connect(listener.address()));
+  ASSERT_TRUE(PumpUntil(poller, [&] { return !client.connects.empty(); }));
+  BandwidthLimiter closed(0);  // no write quota at all
+  client.AddWriteLimiter(&closed);
+  client.SetTimeout(500);
+  ASSERT_TRUE(client.Send("stuck", 42));
+  clock = 1500;  // at the deadline, not past it
+  for (int i = 0; i < 5; ++i) poller.Poll();
+  EXPECT_TRUE(client.sent.empty());
+  clock = 1501;
+  poller.Poll();
+  ASSERT_EQ(client.sent.size(), 1u);
+  EXPECT_EQ(client.sent[0], std::make_pair(false, 42u));
+  EXPECT_EQ(client.state(), kConnected);  // the owner decides
+}
+
 TEST(BasicNet, RegisterRefusesTheSameHandleTwice) {
   NetPoller poller;
   RawEnd a(poller);

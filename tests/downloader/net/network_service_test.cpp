@@ -88,6 +88,29 @@ TEST(NetworkService, ConfigServiceLoadsTheServerConfigurationThroughIt) {
   EXPECT_NE(nginx.AccessLog().find("GET /task/server.cfg"), std::string::npos);
 }
 
+TEST(NetworkService, AddressPickerFetchesThePageAndItsIframe) {
+  TempDir dir;
+  NginxServer nginx(dir.path());
+  dir.Write("picker.html", "<html><iframe width=0 src=\"" + nginx.Url("/inner.html") + "\"></iframe></html>\n");
+  dir.Write("inner.html", "1.2.3.4\n");
+  framework::InterfaceMgr registry;
+  ConfigService config(Params({"-HttpUrl", "http://127.0.0.1:1", "-LocalIp", "127.0.0.1"}));
+  config.ApplyServerConfig("IPDNSPickerURL=" + nginx.Url("/picker.html") + "\n");
+  NetworkService network;
+  registry.Register(kConfigServiceName, &config);
+  registry.Register(kNetworkServiceName, &network);
+  ASSERT_EQ(network.Start(), framework::kPhaseDone);
+  bool fetched = false;
+  for (int i = 0; i < 1000 && !fetched; ++i) {
+    network.Run();
+    fetched = nginx.AccessLog().find("GET /inner.html") != std::string::npos;
+    platform::clock::SleepMs(10);
+  }
+  EXPECT_TRUE(fetched) << nginx.AccessLog();
+  EXPECT_NE(nginx.AccessLog().find("GET /picker.html"), std::string::npos);
+  EXPECT_EQ(network.Stop(), framework::kPhaseDone);
+}
+
 TEST(NetworkService, OnlyOneFetchAtATime) {
   NetworkService network;
   // Nothing to fetch from: refused at once.
