@@ -446,6 +446,31 @@ TEST(ScriptedRequester, StopAndCloseFromAnotherThread) {
     closer.join();
     EXPECT_NE(requester.ErrorText().find("closed"), std::string::npos) << requester.ErrorText();
   }
+  {
+    // Closed while waiting on a kept connection: the request ends, it is
+    // not tried again on a new connection.
+    ScriptServer server({Script().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na").ReadRequest().Hold(),
+                         Script().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb")});
+    HttpRequester requester;
+    RequestDescriptor d;
+    d.url = server.Url("/f");
+    ASSERT_EQ(requester.Get(d), 1);
+    std::thread closer([&] {
+      for (;;) {
+        std::string got = server.received(0);
+        std::size_t first = got.find("GET /f");
+        if (first != std::string::npos && got.find("\r\n\r\n", got.find("GET /f", first + 1)) != std::string::npos &&
+            got.find("GET /f", first + 1) != std::string::npos)
+          break;
+        platform::clock::SleepMs(5);
+      }
+      requester.Close();
+    });
+    EXPECT_EQ(requester.Get(d), kHttpFail);
+    closer.join();
+    EXPECT_EQ(server.accepted(), 1);
+    EXPECT_EQ(requester.connections_opened(), 1u);
+  }
 }
 
 TEST(ScriptedRequester, ConnectFailureNamesTheServer) {
