@@ -86,8 +86,9 @@ void HttpRequester::Close() {
   if (!socket_.IsOpen()) return;
   // Wakes a receive in progress on the owner's thread; the owner closes the
   // handle itself, so it is never reused under its feet.
-  pn::ShutdownBoth(socket_.handle());
+  // Marked before the shutdown: the owner wakes at once and must see why.
   closed_by_other_ = true;
+  pn::ShutdownBoth(socket_.handle());
 }
 
 void HttpRequester::DropConnection() {

@@ -73,6 +73,7 @@ TEST(NetworkService, ConfigServiceLoadsTheServerConfigurationThroughIt) {
     NetworkService network;
     registry.Register(kConfigServiceName, &config);
     registry.Register(kNetworkServiceName, &network);
+    ASSERT_EQ(config.Start(), framework::kPhaseDone);
     config.LoadConfigFromServer();
     ASSERT_TRUE(config.request_pending());
     for (int i = 0; i < 3000 && config.request_pending(); ++i) {
