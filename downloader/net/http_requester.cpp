@@ -88,7 +88,7 @@ void HttpRequester::Close() {
   // handle itself, so it is never reused under its feet.
   // Marked before the shutdown: the owner wakes at once and must see why.
   closed_by_other_ = true;
-  pn::ShutdownBoth(socket_.handle());
+  socket_.Shutdown();
 }
 
 void HttpRequester::DropConnection() {

@@ -12,6 +12,7 @@
 #include "tests/support/nginx_server.h"
 #include "tests/support/script_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace zelt {
 namespace {
@@ -427,7 +428,7 @@ TEST(ScriptedRequester, StopAndCloseFromAnotherThread) {
     RequestDescriptor d;
     d.url = server.Url("/f");
     std::thread stopper([&] {
-      while (server.accepted() == 0) platform::clock::SleepMs(5);
+      kestra::test::WaitUntil([&] { return server.accepted() > 0; });
       requester.Stop();
     });
     EXPECT_EQ(requester.Get(d), kHttpStopped);
@@ -439,7 +440,7 @@ TEST(ScriptedRequester, StopAndCloseFromAnotherThread) {
     RequestDescriptor d;
     d.url = server.Url("/f");
     std::thread closer([&] {
-      while (server.received(0).find("\r\n\r\n") == std::string::npos) platform::clock::SleepMs(5);
+      kestra::test::WaitUntil([&] { return server.received(0).find("\r\n\r\n") != std::string::npos; });
       requester.Close();
     });
     EXPECT_EQ(requester.Get(d), kHttpFail);
@@ -456,14 +457,12 @@ TEST(ScriptedRequester, StopAndCloseFromAnotherThread) {
     d.url = server.Url("/f");
     ASSERT_EQ(requester.Get(d), 1);
     std::thread closer([&] {
-      for (;;) {
+      // Both requests are in.
+      kestra::test::WaitUntil([&] {
         std::string got = server.received(0);
-        std::size_t first = got.find("GET /f");
-        if (first != std::string::npos && got.find("\r\n\r\n", got.find("GET /f", first + 1)) != std::string::npos &&
-            got.find("GET /f", first + 1) != std::string::npos)
-          break;
-        platform::clock::SleepMs(5);
-      }
+        std::size_t second = got.find("GET /f", got.find("GET /f") + 1);
+        return second != std::string::npos && got.find("\r\n\r\n", second) != std::string::npos;
+      });
       requester.Close();
     });
     EXPECT_EQ(requester.Get(d), kHttpFail);
