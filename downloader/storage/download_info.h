@@ -16,6 +16,7 @@
 
 #include "downloader/storage/file_registrar.h"
 #include "downloader/storage/range_set.h"
+#include "downloader/storage/resume_file.h"
 #include "downloader/storage/seed_document.h"
 #include "downloader/storage/torrent.h"
 
@@ -30,11 +31,6 @@ inline constexpr const char* kSeedFileName = ".Seed";
 inline constexpr const char* kSeedPastFileName = ".Seed_Past";
 inline constexpr const char* kResumeFileName = ".Download_Info_Data";
 
-struct ResumeData {
-  std::map<std::uint32_t, RangeSet> completed_parts;  // file id -> completed part ids
-  std::map<std::uint32_t, std::uint32_t> http_begin;  // file id -> HTTP begin location
-};
-
 class DownloadInfo {
  public:
   DownloadInfo(ConfigService& config, IFileRegistrar& registrar);
@@ -44,6 +40,10 @@ class DownloadInfo {
   // Mode "repair": deletes the resume file, both seeds and the torrent of the
   // folder and removes the folder, before anything else runs.
   void CleanupForRepair(const std::string& info_folder);
+  // Deletes the resume file, both seeds, the torrent and the (then empty)
+  // information folder of this task: the end of a completed download when
+  // DeleteDownloadInfo is set.
+  void DeleteInfoFiles();
 
   // Torrent, server configuration, seed. false after state 6 or 9 (and the
   // "Error" line) have been sent.
@@ -82,6 +82,7 @@ class DownloadInfo {
   bool CheckLocalSeed();
   bool FetchSeed();
   bool SaveResumeDataLocked();
+  void DropUnknownResumeEntries();
 
   ConfigService& config_;
   IFileRegistrar& registrar_;
