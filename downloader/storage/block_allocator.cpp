@@ -25,7 +25,7 @@ bool IsDone(BlockState s) { return s == BlockState::kVerified || s == BlockState
 }
 
 // Above this many blocks the full check is left to explicit calls.
-constexpr std::uint32_t kCheckEveryCallBelow = 4096;
+[[maybe_unused]] constexpr std::uint32_t kCheckEveryCallBelow = 4096;
 
 }  // namespace
 

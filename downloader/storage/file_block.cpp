@@ -12,7 +12,7 @@ namespace zelt {
 
 namespace {
 
-[[noreturn]] void InvariantFailed(const FileBlock& b, const char* what) {
+[[noreturn, maybe_unused]] void InvariantFailed(const FileBlock& b, const char* what) {
   std::fprintf(stderr, "FileBlock %u[%u] invariant failed: %s\n", b.file_id(), b.index(), what);
   std::abort();
 }

@@ -64,6 +64,8 @@ class FileSystem : public IFileSystemService, public IFileRegistrar {
   // Hashing threads of the verification scan (0: one per core).
   void set_verify_threads(unsigned threads) { verify_threads_ = threads; }
   void set_completion_listener(CompletionListener listener);
+  // Called after SetPriority registered a segment.
+  void set_priority_listener(std::function<void()> listener);
   void set_status_writer(StatusWriter writer);
 
   // --- data ---
@@ -90,6 +92,19 @@ class FileSystem : public IFileSystemService, public IFileRegistrar {
   const std::string& download_dir() const { return download_dir_; }
   const std::string& info_folder() const { return info_folder_; }
   std::uint32_t quick_level();
+
+  // Every Allocated block of every file goes back to Free (the sources are gone).
+  void FreeAllocatedBlocks();
+  // Logs the blocks that are not complete, per file.
+  void LogUncompleteBlock();
+  struct PrioritySegment {
+    std::uint32_t file_id = 0, start = 0, length = 0, level = 0;
+  };
+  // Every registered segment, in the order of registration.
+  std::vector<PrioritySegment> PrioritySegments();
+  // The task's information files and folder (end of a completed download).
+  void DeleteInfoFiles();
+  DownloadInfo* download_info() { return info_.get(); }
 
   // Waits until every queued disk write has completed.
   void DrainWrites();
@@ -131,6 +146,8 @@ class FileSystem : public IFileSystemService, public IFileRegistrar {
 
   std::mutex hooks_mutex_;
   CompletionListener listener_;
+  std::function<void()> priority_listener_;
+  std::vector<PrioritySegment> priority_segments_;
   StatusWriter status_writer_;
 
   std::int64_t last_watch_second_ = -1;
