@@ -21,12 +21,12 @@
 #include "downloader/net/http_block_source.h"
 #include "downloader/net/http_requester.h"
 #include "downloader/net/http_server_manager.h"
+#include "downloader/services/parameters.h"  // kMaxHttpThreads
 
 namespace zelt {
 
 inline constexpr std::size_t kMaxBlocksPerRequest = 10;
 inline constexpr std::uint32_t kHttpIdleWaitMs = 100;
-inline constexpr std::int32_t kMaxHttpThreads = 64;
 
 // One range request: the blocks it covers (of one file, contiguous) and the
 // server it goes to.

@@ -8,7 +8,6 @@
 namespace zelt {
 namespace {
 
-constexpr const char* kModule = "P2PClient";
 
 HttpBlockRef Ref(const FileBlock& b) { return {b.file_id(), b.index(), b.start(), b.length()}; }
 
@@ -56,17 +55,8 @@ class FileSystemStore : public IDownloadStore {
   }
 
   void ResetAllAllocated() override {
-    for (File* f : fs_.files().Ordered()) {
-      auto lock = f->Lock();
-      for (std::uint32_t i = 0; i < f->block_count(); ++i) {
-        FileBlock* b = f->block(i);
-        b->ReleaseAllocation();
-        BlockState s = b->state();
-        if (s != BlockState::kVerified && s != BlockState::kWritten) {
-          ZLOG(log::kTrace, kModule, "LogUncompleteBlock %u[%u] state=%d", f->id(), i, static_cast<int>(s));
-        }
-      }
-    }
+    fs_.FreeAllocatedBlocks();
+    fs_.LogUncompleteBlock();
   }
 
   bool Write(std::uint32_t file_id, const char* data, std::uint32_t offset, std::uint32_t length) override {
@@ -82,20 +72,25 @@ class FileSystemStore : public IDownloadStore {
 
   std::vector<PrioritySegment> PrioritySegments() override {
     std::vector<PrioritySegment> out;
-    for (File* f : fs_.files().Ordered()) {
-      for (const File::PrioritySegment& p : f->priorities()) out.push_back({f->id(), p.start, p.length, p.level});
+    for (const FileSystem::PrioritySegment& p : fs_.PrioritySegments()) {
+      out.push_back({p.file_id, p.start, p.length, p.level});
     }
-    std::sort(out.begin(), out.end(), PrioritySegmentBefore);
+    std::stable_sort(out.begin(), out.end(), PrioritySegmentBefore);
     return out;
   }
 
   std::uint64_t PendingWriteBytes() override { return fs_.pending_bytes(); }
 
   void SetPriorityListener(std::function<void(std::uint32_t level)> listener) override {
-    fs_.set_priority_listener(std::move(listener));
+    // The segment just registered is the last one.
+    FileSystem& fs = fs_;
+    fs_.set_priority_listener([&fs, listener = std::move(listener)] {
+      auto segments = fs.PrioritySegments();
+      if (!segments.empty() && listener) listener(segments.back().level);
+    });
   }
 
-  void DeleteDownloadInfo() override { fs_.DeleteDownloadInfo(); }
+  void DeleteDownloadInfo() override { fs_.DeleteInfoFiles(); }
 
  private:
   FileSystem& fs_;
