@@ -1,5 +1,6 @@
 #include "downloader/app/service_catalog.h"
 
+#include "downloader/net/network_service.h"
 #include "downloader/p2p/p2p_client.h"
 #include "downloader/services/config_service.h"
 #include "downloader/services/monitor_service.h"
@@ -13,7 +14,7 @@ std::vector<ServiceEntry> CreateServices(const Parameters& params) {
   std::vector<ServiceEntry> out;
   out.push_back({kConfigServiceName, new ConfigService(params)});
   out.push_back({kFileSystemServiceName, new FileSystem()});
-  // NetworkService joins here.
+  out.push_back({kNetworkServiceName, new NetworkService()});
   out.push_back({kP2PClientServiceName, new P2PClient()});
   out.push_back({kStatRecorderServiceName, new StatRecorder()});
   out.push_back({kMonitorServiceName, new MonitorService()});

@@ -3,6 +3,7 @@
 
 #include "downloader/framework/log.h"
 #include "downloader/p2p/download_store.h"
+#include "downloader/net/network_service.h"
 #include "downloader/storage/file_system.h"
 
 namespace zelt {
@@ -102,6 +103,10 @@ CoreLinks MakeCoreLinks(framework::IInterfaceMgr& registry) {
   CoreLinks links;
   if (auto* fs = registry.Find<FileSystem>(kFileSystemServiceName)) {
     links.store = std::make_unique<FileSystemStore>(*fs);
+  }
+  if (auto* net = registry.Find<NetworkService>(kNetworkServiceName)) {
+    links.http_speed_control = [net](std::uint32_t bytes) { net->HttpSpeedControl(bytes); };
+    links.local_address = net->LocalAddress();
   }
   return links;
 }
