@@ -160,9 +160,12 @@ bool Core::WaitLine(const std::string& text, std::size_t from, int timeout_ms) {
 std::vector<int> Core::States() {
   Pump();
   std::vector<int> out;
-  for (const std::string& l : lines_) {
-    std::size_t p = l.find("P2PState=");
-    if (p != std::string::npos) out.push_back(std::atoi(l.c_str() + p + 9));
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    std::size_t p = lines_[i].find("P2PState=");
+    if (p == std::string::npos) continue;
+    // The state inside a "stat" reply (right after its UserId line) is not a change.
+    if (i > 0 && lines_[i - 1].find("UserId=") != std::string::npos) continue;
+    out.push_back(std::atoi(lines_[i].c_str() + p + 9));
   }
   return out;
 }

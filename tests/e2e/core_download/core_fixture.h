@@ -64,7 +64,7 @@ class Core {
   void Pump();
   // Waits for a line containing text (after the first `from` lines).
   bool WaitLine(const std::string& text, std::size_t from = 0, int timeout_ms = kLongWaitMs);
-  // The numbers of every "P2PState=" line so far.
+  // The state changes so far (the states inside "stat" replies left out).
   std::vector<int> States();
   // The value of the last "KEY=" line, or nothing.
   std::optional<std::string> Last(const std::string& key);
