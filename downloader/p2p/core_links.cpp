@@ -99,6 +99,10 @@ class FileSystemStore : public IDownloadStore {
 
 }  // namespace
 
+std::unique_ptr<IDownloadStore> MakeFileSystemStore(FileSystem& fs) {
+  return std::make_unique<FileSystemStore>(fs);
+}
+
 CoreLinks MakeCoreLinks(framework::IInterfaceMgr& registry) {
   CoreLinks links;
   if (auto* fs = registry.Find<FileSystem>(kFileSystemServiceName)) {

@@ -33,6 +33,10 @@ struct CoreLinks {
   std::string local_address;
 };
 
+class FileSystem;
+// The file system seen through the store's view.
+std::unique_ptr<IDownloadStore> MakeFileSystemStore(FileSystem& fs);
+
 // Nullptr store when the file system service is missing.
 CoreLinks MakeCoreLinks(framework::IInterfaceMgr& registry);
 
