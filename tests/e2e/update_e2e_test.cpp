@@ -356,6 +356,19 @@ TEST_F(UpdateE2E, MissingPackageOnTheServer) {
   EXPECT_FALSE(root_.Exists("inst/client-started.txt"));
 }
 
+TEST_F(UpdateE2E, DownloadDirectoryCannotBeCreated) {
+  Package(Version104(), Version105(), "1.0.5");
+  WriteList("##1 0 x", {"1.0.5"});
+  Install(Version104());
+  root_.Write("inst/download", "a file where the folder belongs");
+  std::vector<std::string> t = RunUpdater({"0", inst()});
+  EXPECT_TRUE(Has(t, "\"caption\":\"Vandor更新失败\",\"text\":\"下载patch1.0.5.tq失败"));
+  EXPECT_TRUE(Has(t, "编号：12"));
+  ExpectInstalled(Version104());
+  EXPECT_EQ(root_.Read("inst/download"), "a file where the folder belongs");
+  EXPECT_FALSE(root_.Exists("inst/client-started.txt"));
+}
+
 TEST_F(UpdateE2E, CancelDuringTheSecondOfThreeDownloads) {
   real_core_ = false;
   PublishAll();
