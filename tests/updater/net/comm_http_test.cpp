@@ -455,7 +455,9 @@ TEST(CommHttpBody, ArbitraryResponsesNeverBreakTheClient) {
     Fetch f = Get(server);
     EXPECT_TRUE(f.response == r);
     const bool first_line_ok = r.rfind("200 OK", r.find('\n')) != std::string::npos;
-    if (!first_line_ok) EXPECT_FALSE(f.ok);
+    if (!first_line_ok) {
+      EXPECT_FALSE(f.ok);
+    }
     // Accepted status, refused only for a body that would not decode.
     if (first_line_ok && !f.ok) {
       EXPECT_TRUE(f.error == NetModel::kBadChunkedBodyText || f.error == NetModel::kBadGzipBodyText)
