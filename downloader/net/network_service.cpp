@@ -83,14 +83,14 @@ int NetworkService::Init() {
 
 int NetworkService::Start() {
   if (driver_ != nullptr) {
-    int r = driver_->WaitFor(kConfigServiceName, framework::kStateStarted);
-    if (r != kPhaseDone) return r;
+    if (int r = framework::WaitForAll(*driver_, {kConfigServiceName}); r != kPhaseDone) return r;
   }
   ZLOG(log::kInfo, kModule, "NetworkService::Start");
-  config_ = registry_ ? registry_->Find<ConfigService>(kConfigServiceName) : nullptr;
+  if (framework::ServiceLookup(registry_, kModule).Require(config_, kConfigServiceName).Result() != kPhaseDone)
+    return kPhaseFailed;
   ZLOG(log::kInfo, kModule, "NetworkService::Start 1");
   ZLOG(log::kInfo, kModule, "NetworkService::Start 2");
-  std::string pinned = config_ ? config_->params().local_ip : std::string();
+  std::string pinned = config_->params().local_ip;
   auto host = pn::HostName();
   if (!host) {
     ZLOG(log::kError, kModule, "NetworkService::Start 3 gethostname err");
@@ -131,7 +131,7 @@ int NetworkService::Run() {
     }
     poller_.Poll();
   }
-  if (!picker_started_ && config_ != nullptr && !stopping_) {
+  if (!picker_started_ && config_.bound() && !stopping_) {
     std::string url = config_->ip_dns_picker_url();
     if (!url.empty()) {
       picker_started_ = true;
@@ -197,9 +197,10 @@ std::uint32_t NetworkService::http_speed() const {
 }
 
 void NetworkService::AssignDownloadLimit(std::uint32_t now) {
-  std::uint32_t download_limit = config_ ? static_cast<std::uint32_t>(config_->Get(ConfigInt::kDownloadBandLimitSecond))
-                                         : 0xFFFFFFFFu;
-  std::uint32_t upload_limit = config_ ? static_cast<std::uint32_t>(config_->Get(ConfigInt::kUploadBandLimitSecond)) : 0;
+  std::uint32_t download_limit =
+      config_.bound() ? static_cast<std::uint32_t>(config_->Get(ConfigInt::kDownloadBandLimitSecond)) : 0xFFFFFFFFu;
+  std::uint32_t upload_limit =
+      config_.bound() ? static_cast<std::uint32_t>(config_->Get(ConfigInt::kUploadBandLimitSecond)) : 0;
   std::uint32_t p2p_speed, upload_speed;
   {
     std::lock_guard<std::recursive_mutex> lock(poller_.mutex());

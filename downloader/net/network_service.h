@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "downloader/framework/service_lookup.h"
 #include "downloader/net/basicnet.h"
 #include "downloader/net/http_requester.h"
 #include "downloader/services/service_interfaces.h"
@@ -66,7 +67,7 @@ class NetworkService : public INetworkService {
   void JoinWorkers();
 
   TickSource tick_;
-  ConfigService* config_ = nullptr;
+  framework::ServiceRef<ConfigService> config_;
   basicnet::NetPoller poller_;
   std::string local_address_;
 

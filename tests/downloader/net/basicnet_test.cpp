@@ -12,21 +12,20 @@
 #include "downloader/net/network_service.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "tests/support/wait_until.h"
 
 namespace zelt::basicnet {
 namespace {
 
 namespace pn = platform::net;
 
-// Turns the poller until the condition holds; false after 10 s of turns.
+// Turns the poller until the condition holds.
 template <typename Condition>
 bool PumpUntil(NetPoller& poller, Condition condition) {
-  for (int i = 0; i < 10000; ++i) {
+  return kestra::test::WaitUntil([&] {
     poller.Poll();
-    if (condition()) return true;
-    platform::clock::SleepMs(1);
-  }
-  return false;
+    return condition();
+  });
 }
 
 class PacketEnd : public BasicTcpPacketHandle {
@@ -272,10 +271,10 @@ TEST(BasicNet, ReadQuotaOf1024BytesPerSecondAllows2048PerWindow) {
   }
   ASSERT_TRUE(pn::SendAll(peer, std::string(10000, 'z'), 5000));
   // However many turns run, one window carries 2048 bytes.
+  ASSERT_TRUE(PumpUntil(poller, [&] { return reader.received >= 2048; }));
   for (int i = 0; i < 200; ++i) {
     poller.Poll();
     clock += 9;  // stays inside the window 20000..21999
-    platform::clock::SleepMs(1);
   }
   EXPECT_EQ(reader.received, 2048u);
   clock = 22000;

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace zelt {
 namespace {
@@ -73,13 +74,13 @@ TEST(NetworkService, ConfigServiceLoadsTheServerConfigurationThroughIt) {
     NetworkService network;
     registry.Register(kConfigServiceName, &config);
     registry.Register(kNetworkServiceName, &network);
+    ASSERT_EQ(config.Start(), framework::kPhaseDone);
     config.LoadConfigFromServer();
     ASSERT_TRUE(config.request_pending());
-    for (int i = 0; i < 3000 && config.request_pending(); ++i) {
+    ASSERT_TRUE(kestra::test::WaitUntil([&] {
       config.Run();
-      platform::clock::SleepMs(10);
-    }
-    ASSERT_FALSE(config.request_pending());
+      return !config.request_pending();
+    }, 60000));
     EXPECT_EQ(config.Get(ConfigInt::kMaxUploadConnNum), c.upload_conn);
     if (c.upload_conn == 33) {
       EXPECT_EQ(config.Get(ConfigInt::kHttpDownloadThreadNum), 7);
@@ -100,13 +101,10 @@ TEST(NetworkService, AddressPickerFetchesThePageAndItsIframe) {
   registry.Register(kConfigServiceName, &config);
   registry.Register(kNetworkServiceName, &network);
   ASSERT_EQ(network.Start(), framework::kPhaseDone);
-  bool fetched = false;
-  for (int i = 0; i < 1000 && !fetched; ++i) {
+  EXPECT_TRUE(kestra::test::WaitUntil([&] {
     network.Run();
-    fetched = nginx.AccessLog().find("GET /inner.html") != std::string::npos;
-    platform::clock::SleepMs(10);
-  }
-  EXPECT_TRUE(fetched) << nginx.AccessLog();
+    return nginx.AccessLog().find("GET /inner.html") != std::string::npos;
+  })) << nginx.AccessLog();
   EXPECT_NE(nginx.AccessLog().find("GET /picker.html"), std::string::npos);
   EXPECT_EQ(network.Stop(), framework::kPhaseDone);
 }
@@ -161,10 +159,12 @@ TEST(NetworkService, HttpSpeedControlHoldsTheThreadUntilTheSecondAllowsItsBytes)
     network.HttpSpeedControl(5240);
     released_at = clock.load();
   });
-  while (released_at.load() == 0 && clock.load() < 52000) {
+  // The test's clock moves on in steps until the thread is let go.
+  kestra::test::WaitUntil([&] {
+    if (released_at.load() != 0 || clock.load() >= 52000) return true;
     clock += 50;
-    platform::clock::SleepMs(2);
-  }
+    return false;
+  });
   receiver.join();
   EXPECT_GE(released_at.load(), 51488u);
   EXPECT_EQ(network.HttpTotalBytes(), 15240u);
