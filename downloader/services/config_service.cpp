@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "downloader/framework/log.h"
+#include "downloader/framework/service_lookup.h"
 #include "downloader/services/shell_info.h"
 #include "platform/clock.h"
 
@@ -79,16 +80,6 @@ constexpr IntKey kFlagKeys[] = {
 
 }  // namespace
 
-const char* DownloadStateName(std::int32_t state) {
-  static constexpr const char* kNames[] = {
-      "BEGIN", "PARSE_PARA", "PARSE_PARA_ERROR", "INITING", "INIT_ERROR", "GET_SEED_MD5",
-      "GET_SEED_MD5_FAIL", "CHECK_SEED_FILE", "DOWNLOAD_SEED_FILE", "DOWNLOAD_SEED_FILE_FAIL",
-      "ANALYSIS_SEED", "CREATE_FILE", "ALL_FILE_CHECK_MD5", "ANALYSIS_SEED_ERROR", "DOWNLOADING",
-      "DOWNLOAD_COMPLETED", "TO_QUIT", "QUIT"};
-  if (state < 0 || state >= static_cast<std::int32_t>(std::size(kNames))) return "";
-  return kNames[state];
-}
-
 std::vector<CdnEntry> ParseCdnList(const std::string& text) {
   std::vector<CdnEntry> out;
   for (std::string entry : SplitBlanks(text)) {
@@ -142,7 +133,12 @@ int ConfigService::Init() {
 
 int ConfigService::Start() {
   ZLOG(log::kInfo, kModule, "ConfigService::Start");
-  return framework::kPhaseDone;
+  // The configuration waits for nobody: the network service (registered, not
+  // yet started) is only needed once the task description asks for the
+  // server configuration, and a core without one keeps its local settings.
+  return framework::ServiceLookup(registry_, kModule)
+      .Optional(network_, kNetworkServiceName)
+      .Result();
 }
 
 int ConfigService::Run() {
@@ -184,7 +180,7 @@ void ConfigService::SetState(std::int32_t state) {
   std::lock_guard<std::mutex> lock(state_mutex_);
   history_.push_back(state);
   state_ = state;
-  Interactive("P2PState=%d", state);
+  InteractiveValue(kestra::protocol::kKeyP2PState, "%d", state);
   ZLOG(log::kNotice, kModule, "ConfigService::SetState state=%d", state);
 }
 
@@ -203,21 +199,19 @@ void ConfigService::LoadConfigFromServer() {
   std::string address = server_config_address();
   if (address.empty()) return;
   ZLOG(log::kNotice, kModule, "ConfigService::LoadConfigFromServer");
-  auto* network = registry_ ? registry_->Find<INetworkService>(kNetworkServiceName) : nullptr;
-  if (network == nullptr) return;
-  if (network->StartTextFetch(http_list(), address)) request_pending_ = true;
+  if (network_ == nullptr) return;
+  if (network_->StartTextFetch(http_list(), address)) request_pending_ = true;
 }
 
 void ConfigService::CheckResponse() {
   if (!request_pending_) return;
-  auto* network = registry_ ? registry_->Find<INetworkService>(kNetworkServiceName) : nullptr;
-  if (network == nullptr) {
+  if (network_ == nullptr) {
     request_pending_ = false;
     return;
   }
   bool ok = false;
   std::string body;
-  if (!network->TakeTextFetch(ok, body)) return;
+  if (!network_->TakeTextFetch(ok, body)) return;
   if (ok) ApplyServerConfig(body);
   request_pending_ = false;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "downloader/services/parameters.h"
+#include "shared/protocol/protocol.h"
 #include "downloader/services/service_interfaces.h"
 
 namespace zelt {
@@ -24,29 +25,11 @@ inline constexpr std::size_t kMaxListEntries = 64;
 // The reload interval is kept where its milliseconds fit 32 bits.
 inline constexpr std::int32_t kMaxUpdateConfigIntervalSecond = 4294967;
 
-// Download states: what a run has reached.
-enum DownloadState : std::int32_t {
-  kBegin = 0,
-  kParsePara = 1,
-  kParseParaError = 2,
-  kIniting = 3,
-  kInitError = 4,
-  kGetSeedMd5 = 5,
-  kGetSeedMd5Fail = 6,
-  kCheckSeedFile = 7,
-  kDownloadSeedFile = 8,
-  kDownloadSeedFileFail = 9,
-  kAnalysisSeed = 10,
-  kCreateFile = 11,
-  kAllFileCheckMd5 = 12,
-  kAnalysisSeedError = 13,
-  kDownloading = 14,
-  kDownloadCompleted = 15,
-  kToQuit = 16,
-  kQuit = 17,
-};
-// "BEGIN" ... "QUIT"; "" for a number outside 0-17.
-const char* DownloadStateName(std::int32_t state);
+// Download states: what a run has reached (the numbers and names are part of
+// the contract with the updater).
+using kestra::protocol::DownloadState;
+using enum kestra::protocol::DownloadState;
+using kestra::protocol::DownloadStateName;
 
 // 32-bit settings, by the names of the server configuration.
 enum class ConfigInt : int {
@@ -192,6 +175,7 @@ class ConfigService : public IConfigService {
   bool has_last_load_ = false;
   std::uint32_t last_load_tick_ = 0;
   std::function<std::uint32_t()> tick_;
+  INetworkService* network_ = nullptr;  // bound in Start; absent: no server configuration
 };
 
 }  // namespace zelt

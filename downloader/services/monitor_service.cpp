@@ -1,6 +1,7 @@
 #include "downloader/services/monitor_service.h"
 
 #include "downloader/framework/log.h"
+#include "downloader/framework/service_lookup.h"
 #include "platform/fs.h"
 
 namespace zelt {
@@ -20,9 +21,9 @@ int MonitorService::Init() {
 }
 
 int MonitorService::Start() {
-  for (const char* name : {kFileSystemServiceName, kP2PClientServiceName}) {
-    int r = driver_->WaitFor(name, framework::kStateStarted);
-    if (r != framework::kPhaseDone) return r;
+  if (int r = framework::WaitForAll(*driver_, {kFileSystemServiceName, kP2PClientServiceName});
+      r != framework::kPhaseDone) {
+    return r;
   }
   ZLOG(log::kInfo, kModule, "MonitorService::Start");
   return framework::kPhaseDone;

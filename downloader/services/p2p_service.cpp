@@ -6,10 +6,13 @@
 #include "downloader/framework/log.h"
 #include "downloader/services/command_words.h"
 #include "downloader/services/shell_info.h"
+#include "shared/protocol/protocol.h"
 #include "platform/clock.h"
 
 namespace zelt {
 namespace {
+
+namespace proto = kestra::protocol;
 
 using framework::kPhaseDone;
 using framework::kPhaseFailed;
@@ -41,19 +44,22 @@ int P2PService::Init() {
 }
 
 int P2PService::Start() {
-  for (const char* name : {kConfigServiceName, kNetworkServiceName, kStatRecorderServiceName,
-                           kP2PClientServiceName}) {
-    int r = driver_->WaitFor(name, kStateStarted);
-    if (r == kPhaseNotYet) return kPhaseNotYet;
-    if (r != kPhaseDone) return kPhaseFailed;
+  if (int r = framework::WaitForAll(*driver_, {kConfigServiceName, kNetworkServiceName,
+                                               kStatRecorderServiceName, kP2PClientServiceName});
+      r != kPhaseDone) {
+    return r;
   }
   ZLOG(log::kInfo, kModule, "P2PService::Start");
-  config_ = registry_->Find<ConfigService>(kConfigServiceName);
-  network_ = registry_->Find<INetworkService>(kNetworkServiceName);
-  client_ = registry_->Find<IP2PClientService>(kP2PClientServiceName);
-  file_system_ = registry_->Find<IFileSystemService>(kFileSystemServiceName);
-  stats_ = registry_->Find<IStatRecorderService>(kStatRecorderServiceName);
-  if (config_ == nullptr) return kPhaseFailed;
+  // The peer client waits for the file system, so it is there as well.
+  int r = framework::ServiceLookup(registry_, kModule)
+              .Require(config_, kConfigServiceName)
+              .Require(network_, kNetworkServiceName)
+              .Require(client_, kP2PClientServiceName)
+              .Require(file_system_, kFileSystemServiceName)
+              .Require(stats_, kStatRecorderServiceName)
+              .Optional(monitor_, kMonitorServiceName)
+              .Result();
+  if (r != kPhaseDone) return r;
   running_ = true;
   window_thread_ = std::thread([this] { WindowThread(); });
   return kPhaseDone;
@@ -122,8 +128,7 @@ void P2PService::WindowThread() {
 
 P2PService::Percentages P2PService::ComputePercentages() const {
   Percentages p;
-  IFileSystemService::ByteCounters c;
-  if (file_system_ != nullptr) c = file_system_->Counters();
+  IFileSystemService::ByteCounters c = file_system_->Counters();
   auto ratio = [](std::uint64_t part, std::uint64_t whole) {
     if (part == whole) return 100.0;
     if (whole == 0) return 0.0;
@@ -144,84 +149,83 @@ bool P2PService::HandleCommand(const std::string& line) {
   ZLOG(log::kTrace, kModule, "ShellInfo in=%s", line.c_str());
   CommandWords words(line);
   const std::string command = words.Word();
-  if (command == "quit") {
+  if (command == proto::kCmdQuit) {
     ZLOG(log::kNotice, kModule, "CMD_QUIT");
-    if (stats_ != nullptr) stats_->SetEnd(kEndReasonQuit, clock_());
+    stats_->SetEnd(kEndReasonQuit, clock_());
     driver_->Stop();
     ZLOG(log::kNotice, kModule, "m_driver->Stop()");
     return false;
   }
-  if (command == "restart") {
+  if (command == proto::kCmdRestart) {
     ZLOG(log::kNotice, kModule, "CMD_RESTART");
-    if (stats_ != nullptr) stats_->SetEnd(kEndReasonRestart, clock_());
+    stats_->SetEnd(kEndReasonRestart, clock_());
     if (config_->Flag(ConfigInt::kReportEnable)) SendDiagnosticReport();
     return false;
   }
-  if (command == "stat") {
+  if (command == proto::kCmdStat) {
     Stat();
-  } else if (command == "set") {
+  } else if (command == proto::kCmdSet) {
     config_->DisablePeriodicReload();
     SetCommand(words);
-  } else if (command == "get") {
+  } else if (command == proto::kCmdGet) {
     GetCommand(words);
-  } else if (command == "setquicklevel") {
+  } else if (command == proto::kCmdSetQuickLevel) {
     SetQuickLevel(words);
-  } else if (command == "setpriority") {
+  } else if (command == proto::kCmdSetPriority) {
     SetPriority(words);
-  } else if (auto* monitor = registry_->Find<IMonitorService>(kMonitorServiceName)) {
-    if (command == "showp2p") monitor->ShowP2P();
-    else if (command == "showfileblock") monitor->ShowFileBlock();
+  } else if (monitor_ != nullptr) {
+    if (command == proto::kCmdShowP2P) monitor_->ShowP2P();
+    else if (command == proto::kCmdShowFileBlock) monitor_->ShowFileBlock();
   }
   return true;
 }
 
 void P2PService::Stat() {
   Percentages p = ComputePercentages();
-  IFileSystemService::ByteCounters c;
-  if (file_system_ != nullptr) c = file_system_->Counters();
-  std::int32_t peers = client_ != nullptr ? client_->PeerCount() : 0;
-  Interactive("UserId=%d", client_ != nullptr ? client_->UserId() : 0);
-  Interactive("P2PState=%d", config_->State());
-  Interactive("Percentage=%f", p.complete);
-  Interactive("PercentageDownloaded=%f", p.downloaded);
-  Interactive("CurUpdatePercentage=%f", p.this_run);
-  Interactive("IncompleteByte=%" PRIu64, c.total > c.complete ? c.total - c.complete : 0);
-  Interactive("UploadBandWidth=%f", stats_ != nullptr ? static_cast<double>(stats_->UploadRate()) : 0.0);
-  Interactive("DownloadBandWidth=%f", stats_ != nullptr ? static_cast<double>(stats_->DownloadRate()) : 0.0);
-  Interactive("UploadUserNum=%d", peers);
-  Interactive("DownloadUserNum=%d", peers);
-  Interactive("ConnectNum=%d", peers);
+  IFileSystemService::ByteCounters c = file_system_->Counters();
+  std::int32_t peers = client_->PeerCount();
+  InteractiveValue(proto::kKeyUserId, "%d", client_->UserId());
+  InteractiveValue(proto::kKeyP2PState, "%d", config_->State());
+  InteractiveValue(proto::kKeyPercentage, "%f", p.complete);
+  InteractiveValue(proto::kKeyPercentageDownloaded, "%f", p.downloaded);
+  InteractiveValue(proto::kKeyCurUpdatePercentage, "%f", p.this_run);
+  InteractiveValue(proto::kKeyIncompleteByte, "%" PRIu64, c.total > c.complete ? c.total - c.complete : 0);
+  InteractiveValue(proto::kKeyUploadBandWidth, "%f", static_cast<double>(stats_->UploadRate()));
+  InteractiveValue(proto::kKeyDownloadBandWidth, "%f", static_cast<double>(stats_->DownloadRate()));
+  InteractiveValue(proto::kKeyUploadUserNum, "%d", peers);
+  InteractiveValue(proto::kKeyDownloadUserNum, "%d", peers);
+  InteractiveValue(proto::kKeyConnectNum, "%d", peers);
 }
 
 void P2PService::SetCommand(CommandWords& words) {
   const std::string key = words.Word();
-  if (key == "ubl") {
+  if (key == proto::kSelUploadLimit) {
     std::uint32_t n = std::clamp<std::uint32_t>(words.Unsigned(131072), 3, 1048576);
     config_->Set(ConfigInt::kUploadBandLimitSecond, static_cast<std::int32_t>(n * 1024));
-    if (client_ != nullptr) client_->SetUploadBandLimit(n * 1024);
-  } else if (key == "dbl") {
+    client_->SetUploadBandLimit(n * 1024);
+  } else if (key == proto::kSelDownloadLimit) {
     std::uint32_t n = std::clamp<std::uint32_t>(words.Unsigned(262144), 10, 1048576);
     config_->Set(ConfigInt::kDownloadBandLimitSecond, static_cast<std::int32_t>(n * 1024));
-  } else if (key == "muc") {
+  } else if (key == proto::kSelMaxUploadConn) {
     std::int32_t n = std::max(words.Signed(20), 0);
     std::int64_t room = static_cast<std::int64_t>(config_->Get(ConfigInt::kMaxNetworkConnNum)) -
                         config_->Get(ConfigInt::kMaxDownloadConnNum);
     n = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(n, room)));
     config_->Set(ConfigInt::kMaxUploadConnNum, n);
-  } else if (key == "mdc") {
+  } else if (key == proto::kSelMaxDownloadConn) {
     std::int32_t n = std::max(words.Signed(256), 0);
     std::int64_t room = static_cast<std::int64_t>(config_->Get(ConfigInt::kMaxNetworkConnNum)) -
                         config_->Get(ConfigInt::kMaxUploadConnNum);
     n = static_cast<std::int32_t>(std::max<std::int64_t>(0, std::min<std::int64_t>(n, room)));
     config_->Set(ConfigInt::kMaxDownloadConnNum, n);
-    if (client_ != nullptr) client_->SetMaxDownloadConnNum(n);
-  } else if (key == "oil") {
+    client_->SetMaxDownloadConnNum(n);
+  } else if (key == proto::kSelOutputLevel) {
     std::int32_t n = words.Signed(OutputLevel());
     if (n >= 0 && n <= kMaxOutputLevel) SetOutputLevel(n);
-  } else if (key == "httpdtn") {
+  } else if (key == proto::kSelHttpThreads) {
     std::int32_t n = words.Signed(config_->Get(ConfigInt::kHttpDownloadThreadNum));
     if (n >= 0 && n <= kMaxSetHttpThreads) {
-      if (client_ != nullptr) client_->SetHttpDownloadThreadNum(n);
+      client_->SetHttpDownloadThreadNum(n);
       config_->Set(ConfigInt::kHttpDownloadThreadNum, n);
     }
   }
@@ -229,97 +233,93 @@ void P2PService::SetCommand(CommandWords& words) {
 
 void P2PService::GetCommand(CommandWords& words) {
   const std::string key = words.Word();
-  auto counters = [this] {
-    return file_system_ != nullptr ? file_system_->Counters() : IFileSystemService::ByteCounters{};
-  };
-  auto peers = [this] { return client_ != nullptr ? client_->PeerCount() : 0; };
-  if (key == "ubl") {
-    Interactive("MaxUploadBandWidth=%u",
+  auto counters = [this] { return file_system_->Counters(); };
+  auto peers = [this] { return client_->PeerCount(); };
+  if (key == proto::kSelUploadLimit) {
+    InteractiveValue(proto::kKeyMaxUploadBandWidth, "%u",
                 static_cast<std::uint32_t>(config_->Get(ConfigInt::kUploadBandLimitSecond)) / 1024);
-  } else if (key == "dbl") {
-    Interactive("MaxDownloadBandWidth=%u",
+  } else if (key == proto::kSelDownloadLimit) {
+    InteractiveValue(proto::kKeyMaxDownloadBandWidth, "%u",
                 static_cast<std::uint32_t>(config_->Get(ConfigInt::kDownloadBandLimitSecond)) / 1024);
-  } else if (key == "muc") {
-    Interactive("MaxUploadNum=%d", config_->Get(ConfigInt::kMaxUploadConnNum));
-  } else if (key == "mdc") {
-    Interactive("MaxDownloadNum=%d", config_->Get(ConfigInt::kMaxDownloadConnNum));
-  } else if (key == "cub") {
-    Interactive("UploadBandWidth=%f", stats_ != nullptr ? static_cast<double>(stats_->UploadRate()) : 0.0);
-  } else if (key == "cdb") {
-    Interactive("DownloadBandWidth=%f", stats_ != nullptr ? static_cast<double>(stats_->DownloadRate()) : 0.0);
-  } else if (key == "pct") {
+  } else if (key == proto::kSelMaxUploadConn) {
+    InteractiveValue(proto::kKeyMaxUploadNum, "%d", config_->Get(ConfigInt::kMaxUploadConnNum));
+  } else if (key == proto::kSelMaxDownloadConn) {
+    InteractiveValue(proto::kKeyMaxDownloadNum, "%d", config_->Get(ConfigInt::kMaxDownloadConnNum));
+  } else if (key == proto::kSelCurrentUpload) {
+    InteractiveValue(proto::kKeyUploadBandWidth, "%f", static_cast<double>(stats_->UploadRate()));
+  } else if (key == proto::kSelCurrentDownload) {
+    InteractiveValue(proto::kKeyDownloadBandWidth, "%f", static_cast<double>(stats_->DownloadRate()));
+  } else if (key == proto::kSelPercentages) {
     Percentages p = ComputePercentages();
-    Interactive("PercentageDownloaded=%f", p.downloaded);
-    Interactive("Percentage=%f", p.complete);
-    Interactive("CurUpdatePercentage=%f", p.this_run);
-  } else if (key == "tb") {
-    Interactive("TotalByte=%" PRIu64, counters().total);
-  } else if (key == "icb") {
+    InteractiveValue(proto::kKeyPercentageDownloaded, "%f", p.downloaded);
+    InteractiveValue(proto::kKeyPercentage, "%f", p.complete);
+    InteractiveValue(proto::kKeyCurUpdatePercentage, "%f", p.this_run);
+  } else if (key == proto::kSelTotalBytes) {
+    InteractiveValue(proto::kKeyTotalByte, "%" PRIu64, counters().total);
+  } else if (key == proto::kSelIncompleteBytes) {
     auto c = counters();
-    Interactive("IncompleteByte=%" PRIu64, c.total > c.complete ? c.total - c.complete : 0);
-  } else if (key == "p2ps") {
-    Interactive("P2PState=%d", config_->State());
-  } else if (key == "cuun") {
-    Interactive("UploadUserNum=%d", peers());
-  } else if (key == "cdun") {
-    Interactive("DownloadUserNum=%d", peers());
-  } else if (key == "ccn") {
-    Interactive("ConnectNum=%d", peers());
-  } else if (key == "uid") {
-    Interactive("UserId=%d", client_ != nullptr ? client_->UserId() : 0);
-  } else if (key == "state") {
+    InteractiveValue(proto::kKeyIncompleteByte, "%" PRIu64, c.total > c.complete ? c.total - c.complete : 0);
+  } else if (key == proto::kSelState) {
+    InteractiveValue(proto::kKeyP2PState, "%d", config_->State());
+  } else if (key == proto::kSelUploadUsers) {
+    InteractiveValue(proto::kKeyUploadUserNum, "%d", peers());
+  } else if (key == proto::kSelDownloadUsers) {
+    InteractiveValue(proto::kKeyDownloadUserNum, "%d", peers());
+  } else if (key == proto::kSelConnections) {
+    InteractiveValue(proto::kKeyConnectNum, "%d", peers());
+  } else if (key == proto::kSelUserId) {
+    InteractiveValue(proto::kKeyUserId, "%d", client_->UserId());
+  } else if (key == proto::kSelConfigDump) {
     ConfigService::InfoFilePaths paths = config_->info_file_paths();
-    Interactive("TcpListenPort=%d", config_->tcp_listen_port());
-    Interactive("UdpProt=%d", config_->udp_port());
-    Interactive("MainServerIp=%s", config_->main_server_ip().c_str());
-    Interactive("MainServerPort=%d", config_->main_server_port());
-    Interactive("CurrentDir=%s", config_->current_dir().c_str());
-    Interactive("SeedFilePath=%s", paths.seed.c_str());
-    Interactive("SeedFilePathPast=%s", paths.seed_past.c_str());
-    Interactive("DownloadInfoDataFilePath=%s", paths.download_info.c_str());
-    Interactive("UploadThreadNum=%d", config_->Get(ConfigInt::kUploadThreadNum));
-    Interactive("MaxWaitTask=%d", config_->Get(ConfigInt::kMaxWaitTask));
-    Interactive("HttpDownloadThreadNum=%d", config_->Get(ConfigInt::kHttpDownloadThreadNum));
-  } else if (key == "oil") {
-    Interactive("P2PLogLevel=%d", OutputLevel());
-  } else if (key == "qf") {
+    InteractiveValue(proto::kKeyTcpListenPort, "%d", config_->tcp_listen_port());
+    InteractiveValue(proto::kKeyUdpPort, "%d", config_->udp_port());
+    InteractiveValue(proto::kKeyMainServerIp, "%s", config_->main_server_ip().c_str());
+    InteractiveValue(proto::kKeyMainServerPort, "%d", config_->main_server_port());
+    InteractiveValue(proto::kKeyCurrentDir, "%s", config_->current_dir().c_str());
+    InteractiveValue(proto::kKeySeedFilePath, "%s", paths.seed.c_str());
+    InteractiveValue(proto::kKeySeedFilePathPast, "%s", paths.seed_past.c_str());
+    InteractiveValue(proto::kKeyDownloadInfoDataFilePath, "%s", paths.download_info.c_str());
+    InteractiveValue(proto::kKeyUploadThreadNum, "%d", config_->Get(ConfigInt::kUploadThreadNum));
+    InteractiveValue(proto::kKeyMaxWaitTask, "%d", config_->Get(ConfigInt::kMaxWaitTask));
+    InteractiveValue(proto::kKeyHttpDownloadThreadNum, "%d", config_->Get(ConfigInt::kHttpDownloadThreadNum));
+  } else if (key == proto::kSelOutputLevel) {
+    InteractiveValue(proto::kKeyP2PLogLevel, "%d", OutputLevel());
+  } else if (key == proto::kSelFileName) {
     std::uint32_t index = words.Unsigned(0);
     std::string name;
-    if (file_system_ == nullptr || !file_system_->FileName(index, name)) name = ":";
-    Interactive("FileName=%s", name.c_str());
-  } else if (key == "version") {
-    Interactive("version=%d", config_->version());
-  } else if (key == "ave") {
+    if (!file_system_->FileName(index, name)) name = proto::kNoFileName;
+    InteractiveValue(proto::kKeyFileName, "%s", name.c_str());
+  } else if (key == proto::kSelVersion) {
+    InteractiveValue(proto::kKeyVersion, "%d", config_->version());
+  } else if (key == proto::kSelAverageSpeed) {
     std::uint64_t average = 0;
     std::uint64_t recent = 0;
     std::uint32_t samples = 0;
-    if (stats_ != nullptr) {
-      auto c = counters();
-      std::int64_t seconds = clock_() - stats_->StartTime();
-      if (seconds > 0 && c.received > c.complete_at_start) {
-        average = (c.received - c.complete_at_start) / static_cast<std::uint64_t>(seconds);
-      }
-      double rate = stats_->RecentAverageRate(samples);
-      if (rate > 0) recent = static_cast<std::uint64_t>(rate * 1024.0);
+    auto c = counters();
+    std::int64_t seconds = clock_() - stats_->StartTime();
+    if (seconds > 0 && c.received > c.complete_at_start) {
+      average = (c.received - c.complete_at_start) / static_cast<std::uint64_t>(seconds);
     }
-    Interactive("AverageSpeed=%" PRIu64 "(A),%" PRIu64 "(L%u)", average, recent, samples);
-  } else if (key == "cdbs") {
-    std::uint64_t bytes = client_ != nullptr ? client_->HttpDownloadBytes() + client_->PeerDownloadBytes() : 0;
-    Interactive("CurrentDownloadBytes=%" PRIu64, bytes);
-  } else if (key == "cp2pdbs") {
-    Interactive("CurrentP2pDownloadBytes=%" PRIu64, client_ != nullptr ? client_->PeerDownloadBytes() : 0);
+    double rate = stats_->RecentAverageRate(samples);
+    if (rate > 0) recent = static_cast<std::uint64_t>(rate * 1024.0);
+    InteractiveValue(proto::kKeyAverageSpeed, "%" PRIu64 "(A),%" PRIu64 "(L%u)", average, recent, samples);
+  } else if (key == proto::kSelDownloadBytes) {
+    std::uint64_t bytes = client_->HttpDownloadBytes() + client_->PeerDownloadBytes();
+    InteractiveValue(proto::kKeyCurrentDownloadBytes, "%" PRIu64, bytes);
+  } else if (key == proto::kSelP2pDownloadBytes) {
+    InteractiveValue(proto::kKeyCurrentP2pDownloadBytes, "%" PRIu64, client_->PeerDownloadBytes());
   }
 }
 
 void P2PService::SetQuickLevel(CommandWords& words) {
   std::uint32_t level = words.Unsigned(0);
   ZLOG(log::kInfo, kModule, "SetQuickLevel: %d", static_cast<int>(level));
-  if (file_system_ != nullptr && driver_->GetState(kFileSystemServiceName) == kStateRunFinished) {
+  if (driver_->GetState(kFileSystemServiceName) == kStateRunFinished) {
     file_system_->SetQuickLevel(level);
-    Interactive("%s", level != 0 ? "succeeded" : "failed");
+    Interactive("%s", level != 0 ? proto::kReplySucceeded : proto::kReplyFailed);
   } else {
     ZLOG(log::kError, kModule, "downloader does not start.");
-    Interactive("%s", "failed");
+    Interactive("%s", proto::kReplyFailed);
   }
 }
 
@@ -329,21 +329,20 @@ void P2PService::SetPriority(CommandWords& words) {
   std::uint32_t length = words.Unsigned(0);
   std::uint32_t level = words.Unsigned(0);
   ZLOG(log::kInfo, kModule, "SetPriority: %s %u %u %u", file.c_str(), start, length, level);
-  if (file_system_ != nullptr && driver_->GetState(kFileSystemServiceName) == kStateRunFinished) {
-    Interactive("%s", file_system_->SetPriority(file, start, length, level) ? "succeeded" : "failed");
+  if (driver_->GetState(kFileSystemServiceName) == kStateRunFinished) {
+    Interactive("%s", file_system_->SetPriority(file, start, length, level) ? proto::kReplySucceeded
+                                                                          : proto::kReplyFailed);
   } else {
     ZLOG(log::kError, kModule, "downloader does not start.");
-    Interactive("%s", "failed");
+    Interactive("%s", proto::kReplyFailed);
   }
 }
 
 void P2PService::SendDiagnosticReport() {
-  if (stats_ == nullptr) return;
   std::int32_t mask = config_->Get(ConfigInt::kReportMask);
   if (mask == -1) mask = 15;
   if (mask & 1) {
-    stats_->AddReportSection("文件块状态",
-                             file_system_ != nullptr ? file_system_->BlockStatusText() : std::string());
+    stats_->AddReportSection("文件块状态", file_system_->BlockStatusText());
   }
   if (mask & 2) {
     std::string history;

@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "downloader/framework/service_lookup.h"
 #include "downloader/services/config_service.h"
 #include "downloader/services/service_interfaces.h"
 #include "shared/interactive/interactive.h"
@@ -77,11 +78,13 @@ class P2PService : public IP2PService {
 
   std::function<std::int64_t()> clock_;
   std::atomic<bool> running_{false};
-  ConfigService* config_ = nullptr;
-  INetworkService* network_ = nullptr;
-  IP2PClientService* client_ = nullptr;
-  IFileSystemService* file_system_ = nullptr;
-  IStatRecorderService* stats_ = nullptr;
+  // Bound in Start.
+  framework::ServiceRef<ConfigService> config_;
+  framework::ServiceRef<INetworkService> network_;
+  framework::ServiceRef<IP2PClientService> client_;
+  framework::ServiceRef<IFileSystemService> file_system_;
+  framework::ServiceRef<IStatRecorderService> stats_;
+  IMonitorService* monitor_ = nullptr;  // optional component
   std::thread window_thread_;
   kestra::interactive::IInteractive* channel_ = nullptr;
 

@@ -4,9 +4,12 @@
 #include <charconv>
 
 #include "downloader/framework/log.h"
+#include "shared/protocol/protocol.h"
 
 namespace zelt {
 namespace {
+
+namespace proto = kestra::protocol;
 
 constexpr const char* kModule = "ConfigService";
 
@@ -90,7 +93,7 @@ std::map<std::string, std::vector<std::string>> SplitParameters(const std::vecto
   std::size_t count = std::min(args.size(), kMaxArguments);
   for (std::size_t i = 1; i < count; ++i) {
     const std::string& arg = args[i];
-    if (arg.size() >= 2 && arg[0] == '-') {
+    if (arg.size() >= 2 && arg[0] == proto::kSwitchPrefix) {
       current = &out[arg.substr(1)];
     } else if (current != nullptr && arg.size() <= kMaxValueBytes) {
       // An overlong value is dropped, never cut: a cut path would name
@@ -144,16 +147,16 @@ bool ParseParameters(const std::vector<std::string>& args, int pid, Parameters& 
 
   const auto map = SplitParameters(args);
   Reader p(map);
-  if (auto v = p.Value("Dir")) out.current_dir = NormalizeDir(*v);
-  if (auto v = p.Value("Postfix")) out.postfix = SanitizePostfix(*v);
-  p.Ranged("LocalTcp", 1, 65535, out.tcp_listen_port);
-  p.Ranged("LocalUdp", 1, 65535, out.udp_port);
-  p.Clamped("UploadLimit", 3, 1048576, 1024, out.upload_limit);
-  p.Clamped("DownloadLimit", 10, 1048576, 1024, out.download_limit);
-  if (auto v = p.Value("UPnPText")) out.upnp_text = *v;
-  if (p.Has("NotUsingUPnP")) out.using_upnp = false;
-  p.Ranged("HttpThread", 0, kMaxHttpThreads, out.http_thread_num);
-  if (const auto* urls = p.Values("HttpUrl"); urls != nullptr && !urls->empty()) {
+  if (auto v = p.Value(proto::kParamDir)) out.current_dir = NormalizeDir(*v);
+  if (auto v = p.Value(proto::kParamPostfix)) out.postfix = SanitizePostfix(*v);
+  p.Ranged(proto::kParamLocalTcp, 1, 65535, out.tcp_listen_port);
+  p.Ranged(proto::kParamLocalUdp, 1, 65535, out.udp_port);
+  p.Clamped(proto::kParamUploadLimit, 3, 1048576, 1024, out.upload_limit);
+  p.Clamped(proto::kParamDownloadLimit, 10, 1048576, 1024, out.download_limit);
+  if (auto v = p.Value(proto::kParamUPnPText)) out.upnp_text = *v;
+  if (p.Has(proto::kParamNotUsingUPnP)) out.using_upnp = false;
+  p.Ranged(proto::kParamHttpThread, 0, kMaxHttpThreads, out.http_thread_num);
+  if (const auto* urls = p.Values(proto::kParamHttpUrl); urls != nullptr && !urls->empty()) {
     out.has_http_url = true;
     for (const std::string& url : *urls) {
       if (out.http_urls.size() >= kMaxHttpUrls) break;
@@ -161,34 +164,34 @@ bool ParseParameters(const std::vector<std::string>& args, int pid, Parameters& 
     }
     ShuffleUrls(out.http_urls, random);
   }
-  p.Ranged("P2PUploadThread", 0, kMaxUploadThreads, out.upload_thread_num);
-  p.Ranged("P2PUploadListSize", 0, kMaxUploadListSize, out.max_wait_task);
-  if (auto v = p.Value("Torrent")) {
+  p.Ranged(proto::kParamP2PUploadThread, 0, kMaxUploadThreads, out.upload_thread_num);
+  p.Ranged(proto::kParamP2PUploadListSize, 0, kMaxUploadListSize, out.max_wait_task);
+  if (auto v = p.Value(proto::kParamTorrent)) {
     out.torrent_path = *v;
     out.task_name = v->substr(0, v->find('.'));
   }
-  if (p.Has("DeleteDownloadInfo")) out.delete_download_info = true;
-  if (p.Has("OnlyLocalConfig")) out.only_local_config = true;
-  p.Ranged("ReportPercentInterval", 1, 100, out.report_percent_interval);
-  if (p.Has("InfoFolderHidden")) out.info_folder_hidden = true;
-  p.Ranged("OutInfoLevel", INT32_MIN, INT32_MAX, out.out_info_level);
-  p.Ranged("LogLevel", INT32_MIN, INT32_MAX, out.log_level);
-  p.Ranged("MaxUploadNum", 0, kMaxConnections, out.max_upload_num);
-  p.Ranged("MaxDownloadNum", 0, kMaxConnections, out.max_download_num);
-  if (auto v = p.Value("id")) out.id = *v;
-  if (auto v = p.Value("Mode")) {
-    if (*v == "download") out.mode = kModeDownload;
-    else if (*v == "update") out.mode = kModeUpdate;
-    else if (*v == "repair") out.mode = kModeRepair;
+  if (p.Has(proto::kParamDeleteDownloadInfo)) out.delete_download_info = true;
+  if (p.Has(proto::kParamOnlyLocalConfig)) out.only_local_config = true;
+  p.Ranged(proto::kParamReportPercentInterval, 1, 100, out.report_percent_interval);
+  if (p.Has(proto::kParamInfoFolderHidden)) out.info_folder_hidden = true;
+  p.Ranged(proto::kParamOutInfoLevel, INT32_MIN, INT32_MAX, out.out_info_level);
+  p.Ranged(proto::kParamLogLevel, INT32_MIN, INT32_MAX, out.log_level);
+  p.Ranged(proto::kParamMaxUploadNum, 0, kMaxConnections, out.max_upload_num);
+  p.Ranged(proto::kParamMaxDownloadNum, 0, kMaxConnections, out.max_download_num);
+  if (auto v = p.Value(proto::kParamId)) out.id = *v;
+  if (auto v = p.Value(proto::kParamMode)) {
+    if (*v == proto::kModeDownloadName) out.mode = kModeDownload;
+    else if (*v == proto::kModeUpdateName) out.mode = kModeUpdate;
+    else if (*v == proto::kModeRepairName) out.mode = kModeRepair;
   }
-  p.Ranged("Fsys", INT32_MIN, INT32_MAX, out.fsys_mode);
-  if (auto n = p.Number("ShowDumpDlg")) out.show_dump_dlg = *n != 0;
-  if (auto n = p.Number("HttpReport")) out.http_report = *n != 0;
-  if (p.Has("GenerateDownloadInfo")) out.generate_download_info = true;
-  if (auto n = p.Number("InteractivePort"); n && *n >= 1 && *n <= 65535) {
+  p.Ranged(proto::kParamFsys, INT32_MIN, INT32_MAX, out.fsys_mode);
+  if (auto n = p.Number(proto::kParamShowDumpDlg)) out.show_dump_dlg = *n != 0;
+  if (auto n = p.Number(proto::kParamHttpReport)) out.http_report = *n != 0;
+  if (p.Has(proto::kParamGenerateDownloadInfo)) out.generate_download_info = true;
+  if (auto n = p.Number(proto::kParamInteractivePort); n && *n >= 1 && *n <= 65535) {
     out.interactive_port = static_cast<std::uint16_t>(*n);
   }
-  p.Ranged("MaxOldLog", 0, kMaxOldLogBound, out.max_old_log);
+  p.Ranged(proto::kParamMaxOldLog, 0, kMaxOldLogBound, out.max_old_log);
   return true;
 }
 

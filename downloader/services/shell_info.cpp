@@ -6,9 +6,12 @@
 #include <string>
 
 #include "downloader/framework/log.h"
+#include "shared/protocol/protocol.h"
 
 namespace zelt {
 namespace {
+
+namespace proto = kestra::protocol;
 
 std::atomic<int> g_output_level{0};
 
@@ -26,9 +29,9 @@ std::string Format(const char* format, std::va_list args) {
 
 int Output(int needed, const char* tag, const char* format, std::va_list args) {
   if (g_output_level.load() < needed) return -1;
-  std::string line = "[";
+  std::string line(1, proto::kTagOpen);
   line += tag;
-  line += "]";
+  line += proto::kTagClose;
   line += Format(format, args);
   bool ok = ShellInfo::Instance().WriteLine(line);
   ZLOG(log::kTrace, "", "ShellInfo out=%s", line.c_str());
@@ -58,7 +61,7 @@ bool ShellInfo::Write(std::string_view text) {
 bool ShellInfo::WriteLine(std::string_view text) {
   std::lock_guard<std::mutex> lock(mutex_);
   bool ok = WriteLocked(text);
-  return WriteLocked("\n") && ok;
+  return WriteLocked(std::string_view(&proto::kLineEnd, 1)) && ok;
 }
 
 void ShellInfo::SetChannel(kestra::interactive::IInteractive* channel) {
@@ -72,7 +75,7 @@ void SetOutputLevel(int level) { g_output_level = level; }
 int Interactive(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  int r = Output(kInteractiveLevel, "Interactive", format, args);
+  int r = Output(kInteractiveLevel, proto::kTagInteractive, format, args);
   va_end(args);
   return r;
 }
@@ -80,7 +83,7 @@ int Interactive(const char* format, ...) {
 int Warning(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  int r = Output(kWarningLevel, "Warning", format, args);
+  int r = Output(kWarningLevel, proto::kTagWarning, format, args);
   va_end(args);
   return r;
 }
@@ -88,9 +91,17 @@ int Warning(const char* format, ...) {
 int Info(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  int r = Output(kInfoLevel, "Info", format, args);
+  int r = Output(kInfoLevel, proto::kTagInfo, format, args);
   va_end(args);
   return r;
+}
+
+int InteractiveValue(const char* key, const char* value_format, ...) {
+  std::va_list args;
+  va_start(args, value_format);
+  std::string value = Format(value_format, args);
+  va_end(args);
+  return Interactive("%s%c%s", key, proto::kKeyValueSeparator, value.c_str());
 }
 
 }  // namespace zelt

@@ -48,5 +48,9 @@ void SetOutputLevel(int level);
 int Interactive(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int Warning(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int Info(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// One interactive "key=value" line, the value formatted printf-style:
+// InteractiveValue(protocol::kKeyP2PState, "%d", state).
+int InteractiveValue(const char* key, const char* value_format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 }  // namespace zelt

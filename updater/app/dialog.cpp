@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/shell.h"
+#include "shared/protocol/protocol.h"
 #include "updater/downloader_control/downloader_control.h"
 #include "updater/app/controls/logo_bitmaps.h"
 #include "updater/config/endpoints.h"
@@ -94,7 +95,7 @@ DialogServices& MainDialogServices() {
     DialogServices s;
     // Closing tells the process's downloader core to quit (nothing happens
     // while no channel is open).
-    s.quit_downloader = [] { dlctl::SendDownloaderCommand("quit"); };
+    s.quit_downloader = [] { dlctl::SendDownloaderCommand(protocol::kCmdQuit); };
     return s;
   }();
   return services;

@@ -1,9 +1,26 @@
 #include "updater/downloader_control/command_line.h"
 
 #include "platform/process.h"
-
+#include "shared/protocol/protocol.h"
 
 namespace kestra::dlctl {
+namespace {
+
+namespace proto = kestra::protocol;
+
+// " -Name" (no blank before the first switch), then " value" when given.
+void AddSwitch(std::string& line, const char* name) {
+  if (!line.empty()) line += ' ';
+  line += proto::kSwitchPrefix;
+  line += name;
+}
+void AddSwitch(std::string& line, const char* name, std::string_view value) {
+  AddSwitch(line, name);
+  line += ' ';
+  line += value;
+}
+
+}  // namespace
 
 std::string BuildDownloaderArguments(const DownloaderParams& params) {
   std::size_t slash = params.task_url.rfind('/');
@@ -13,16 +30,16 @@ std::string BuildDownloaderArguments(const DownloaderParams& params) {
   while (!directory.empty() && directory.back() == '\\') directory.pop_back();
 
   std::string line;
-  line += "-Dir \"" + directory + "\"";
-  line += " -HttpUrl " + params.task_url.substr(0, slash);
-  line += " -Torrent " + params.task_url.substr(slash + 1);
-  line += " -Mode " + params.mode;
-  line += " -HttpThread " + std::to_string(params.http_threads);
-  line += " -P2PUploadThread " + std::to_string(params.p2p_upload_threads);
-  line += " -P2PUploadListSize " + std::to_string(params.p2p_upload_list_size);
-  line += " -DownloadLimit " + std::to_string(params.download_limit);
-  line += " -UploadLimit " + std::to_string(params.upload_limit);
-  if (params.delete_download_info) line += " -DeleteDownloadInfo";
+  AddSwitch(line, proto::kParamDir, "\"" + directory + "\"");
+  AddSwitch(line, proto::kParamHttpUrl, std::string_view(params.task_url).substr(0, slash));
+  AddSwitch(line, proto::kParamTorrent, std::string_view(params.task_url).substr(slash + 1));
+  AddSwitch(line, proto::kParamMode, params.mode);
+  AddSwitch(line, proto::kParamHttpThread, std::to_string(params.http_threads));
+  AddSwitch(line, proto::kParamP2PUploadThread, std::to_string(params.p2p_upload_threads));
+  AddSwitch(line, proto::kParamP2PUploadListSize, std::to_string(params.p2p_upload_list_size));
+  AddSwitch(line, proto::kParamDownloadLimit, std::to_string(params.download_limit));
+  AddSwitch(line, proto::kParamUploadLimit, std::to_string(params.upload_limit));
+  if (params.delete_download_info) AddSwitch(line, proto::kParamDeleteDownloadInfo);
   return line;
 }
 
@@ -35,8 +52,7 @@ std::string BuildDownloaderCommandLine(std::string_view executable,
 }
 
 std::string AppendInteractivePort(std::string command_line, std::uint16_t port) {
-  command_line += " -InteractivePort ";
-  command_line += std::to_string(port);
+  AddSwitch(command_line, proto::kParamInteractivePort, std::to_string(port));
   return command_line;
 }
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "shared/protocol/protocol.h"
 #include "updater/downloader_control/extract.h"
 #include "updater/log/log.h"
 #include "updater/ui/dialog.h"
@@ -187,7 +188,7 @@ int DownloadFlow::Run(const std::string& task_url, const std::string& target_dir
           }
         });
       }
-      control_.SendDownloaderCommand("quit");
+      control_.SendDownloaderCommand(protocol::kCmdQuit);
       done = true;
     } else if (status.state == kStateDownloading) {
       text = RateText(status, percent);
@@ -199,7 +200,7 @@ int DownloadFlow::Run(const std::string& task_url, const std::string& target_dir
     if (status.error_class != kNoError) {
       const char* error_text = ErrorText(status.error_class);
       text = error_text ? error_text : "";
-      control_.SendDownloaderCommand("quit");
+      control_.SendDownloaderCommand(protocol::kCmdQuit);
       done = true;
       Log(true, "下载发生错误，错误信息：" + text);
     }

@@ -5,9 +5,12 @@
 #include "platform/fs.h"
 #include "platform/loopback_socket.h"
 #include "platform/process.h"
+#include "shared/protocol/protocol.h"
 #include "updater/ui/dialog.h"
 
 namespace kestra::dlctl {
+
+namespace proto = kestra::protocol;
 
 DownloaderControl::Dependencies DownloaderControl::DefaultDependencies() {
   Dependencies deps;
@@ -119,14 +122,15 @@ void DownloaderControl::CloseDownloaderChannel() {
 
 bool DownloaderControl::SendDownloaderCommand(std::string_view command) {
   std::string line(command);
-  line += '\n';
+  line += proto::kLineEnd;
   std::lock_guard lock(mutex_);
   if (!channel_) return false;
   return channel_->Write(line);
 }
 
 bool DownloaderControl::RequestDownloaderValue(std::string_view key) {
-  std::string command = "get ";
+  std::string command = proto::kCmdGet;
+  command += ' ';
   command += key;
   return SendDownloaderCommand(command);
 }
@@ -140,9 +144,9 @@ bool DownloaderControl::PollDownloader(DownloaderStatus& status) {
     if (!space || *space >= status_.incomplete_bytes) status_.error_class = kNoError;
   }
 
-  SendDownloaderCommand("stat");
-  RequestDownloaderValue("tb");
-  if (ask_file_name_) RequestDownloaderValue("qf 0");
+  SendDownloaderCommand(proto::kCmdStat);
+  RequestDownloaderValue(proto::kSelTotalBytes);
+  if (ask_file_name_) RequestDownloaderValue(std::string(proto::kSelFileName) + " 0");
 
   ReplyMap replies;
   {

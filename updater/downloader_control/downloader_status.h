@@ -6,6 +6,8 @@
 #include <map>
 #include <string>
 
+#include "shared/protocol/protocol.h"
+
 namespace kestra::dlctl {
 
 // What an "Error" line of the downloader core means to the updater.
@@ -42,9 +44,9 @@ struct DownloaderStatus {
 using ReplyMap = std::map<std::string, std::string>;
 
 // Download state numbers of the downloader core that the updater acts on.
-inline constexpr std::int32_t kStateScanning = 12;
-inline constexpr std::int32_t kStateDownloading = 14;
-inline constexpr std::int32_t kStateCompleted = 15;
-inline constexpr int kStateCount = 18;
+inline constexpr std::int32_t kStateScanning = protocol::kAllFileCheckMd5;
+inline constexpr std::int32_t kStateDownloading = protocol::kDownloading;
+inline constexpr std::int32_t kStateCompleted = protocol::kDownloadCompleted;
+inline constexpr int kStateCount = protocol::kDownloadStateCount;
 
 }  // namespace kestra::dlctl

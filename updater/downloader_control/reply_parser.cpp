@@ -4,8 +4,12 @@
 #include <charconv>
 #include <cmath>
 
+#include "shared/protocol/protocol.h"
+
 namespace kestra::dlctl {
 namespace {
+
+namespace proto = kestra::protocol;
 
 constexpr std::string_view kBlanks = " \t\r\n";
 
@@ -18,10 +22,11 @@ std::string_view Trim(std::string_view text) {
 
 // The keys InterpretReplies reads.
 constexpr std::array<std::string_view, 13> kKnownKeys = {
-    "P2PState",   "ErrorCode",     "DownloadBandWidth",    "UploadBandWidth",
-    "VerifyPercentage", "Percentage", "PercentageDownloaded", "TotalByte",
-    "IncompleteByte",   "FileName",   "Error",                "ErrorFile",
-    "CurUpdatePercentage"};
+    proto::kKeyP2PState,         proto::kKeyErrorCode,       proto::kKeyDownloadBandWidth,
+    proto::kKeyUploadBandWidth,  proto::kKeyVerifyPercentage, proto::kKeyPercentage,
+    proto::kKeyPercentageDownloaded, proto::kKeyTotalByte,   proto::kKeyIncompleteByte,
+    proto::kKeyFileName,         proto::kKeyError,           proto::kKeyErrorFile,
+    proto::kKeyCurUpdatePercentage};
 
 bool IsKnownKey(std::string_view key) {
   for (std::string_view known : kKnownKeys) {
@@ -50,11 +55,11 @@ std::string_view SkipPlus(std::string_view text) {
 }  // namespace
 
 void ParseReplyLine(std::string_view line, ReplyMap& replies) {
-  std::size_t open = line.find('[');
-  std::size_t close = line.find(']');
+  std::size_t open = line.find(proto::kTagOpen);
+  std::size_t close = line.find(proto::kTagClose);
   if (open == std::string_view::npos || close == std::string_view::npos) return;
   std::string_view rest = Trim(line.substr(close + 1));
-  std::size_t equals = rest.find('=');
+  std::size_t equals = rest.find(proto::kKeyValueSeparator);
   if (equals == std::string_view::npos) return;
   std::string key(Trim(rest.substr(0, equals)));
   std::string_view value = Trim(rest.substr(equals + 1));
@@ -100,42 +105,42 @@ std::optional<std::int32_t> ClassifyError(std::string_view value,
                                           std::uint64_t incomplete_bytes,
                                           const std::string& target_dir,
                                           const FreeSpaceFunction& free_space) {
-  if (value == "WriteFile") {
+  if (value == proto::kErrWriteFile) {
     std::optional<std::uint64_t> space;
     if (free_space) space = free_space(target_dir);
     if (!space || *space >= incomplete_bytes) return kWriteFileError;
     return kDiskFull;
   }
-  if (value == "OpenFile") return kOpenFileError;
-  if (value == "SetFileSize") return kSetFileSizeError;
-  if (value == "ReadSeed") return kReadSeedError;
-  if (value == "DownloadTorrent") return kDownloadTorrentError;
-  if (value == "DownloadSeed") return kDownloadSeedError;
+  if (value == proto::kErrOpenFile) return kOpenFileError;
+  if (value == proto::kErrSetFileSize) return kSetFileSizeError;
+  if (value == proto::kErrReadSeed) return kReadSeedError;
+  if (value == proto::kErrDownloadTorrent) return kDownloadTorrentError;
+  if (value == proto::kErrDownloadSeed) return kDownloadSeedError;
   return std::nullopt;
 }
 
 void InterpretReplies(const ReplyMap& replies, DownloaderStatus& status, bool& ask_file_name,
                       const std::string& target_dir, const FreeSpaceFunction& free_space) {
-  ReadInto(replies, "P2PState", status.state, ReadInt32);
-  ReadInto(replies, "ErrorCode", status.error_code, ReadInt32);
-  ReadInto(replies, "DownloadBandWidth", status.download_rate, ReadFloat);
-  ReadInto(replies, "UploadBandWidth", status.upload_rate, ReadFloat);
-  ReadInto(replies, "VerifyPercentage", status.verify_percentage, ReadFloat);
-  ReadInto(replies, "Percentage", status.percentage, ReadFloat);
-  ReadInto(replies, "PercentageDownloaded", status.percentage_downloaded, ReadFloat);
-  ReadInto(replies, "TotalByte", status.total_bytes, ReadUInt64);
-  ReadInto(replies, "IncompleteByte", status.incomplete_bytes, ReadUInt64);
-  if (const std::string* name = Lookup(replies, "FileName"); name && *name != ":") {
+  ReadInto(replies, proto::kKeyP2PState, status.state, ReadInt32);
+  ReadInto(replies, proto::kKeyErrorCode, status.error_code, ReadInt32);
+  ReadInto(replies, proto::kKeyDownloadBandWidth, status.download_rate, ReadFloat);
+  ReadInto(replies, proto::kKeyUploadBandWidth, status.upload_rate, ReadFloat);
+  ReadInto(replies, proto::kKeyVerifyPercentage, status.verify_percentage, ReadFloat);
+  ReadInto(replies, proto::kKeyPercentage, status.percentage, ReadFloat);
+  ReadInto(replies, proto::kKeyPercentageDownloaded, status.percentage_downloaded, ReadFloat);
+  ReadInto(replies, proto::kKeyTotalByte, status.total_bytes, ReadUInt64);
+  ReadInto(replies, proto::kKeyIncompleteByte, status.incomplete_bytes, ReadUInt64);
+  if (const std::string* name = Lookup(replies, proto::kKeyFileName); name && *name != proto::kNoFileName) {
     status.file_name = *name;
     ask_file_name = false;
   }
-  if (const std::string* error = Lookup(replies, "Error")) {
+  if (const std::string* error = Lookup(replies, proto::kKeyError)) {
     if (auto error_class =
             ClassifyError(*error, status.incomplete_bytes, target_dir, free_space)) {
       status.error_class = *error_class;
     }
   }
-  if (const std::string* file = Lookup(replies, "ErrorFile")) status.error_file = *file;
+  if (const std::string* file = Lookup(replies, proto::kKeyErrorFile)) status.error_file = *file;
 }
 
 }  // namespace kestra::dlctl

@@ -165,6 +165,7 @@ class ReloadTest : public ::testing::Test {
     registry_.Register(kConfigServiceName, config_.get());
     registry_.Register(kNetworkServiceName, &network_);
     config_->set_server_config_address("burrow/config.txt");
+    ASSERT_EQ(config_->Start(), framework::kPhaseDone);  // binds the network service
   }
   void RunAt(std::uint32_t tick) {
     tick_ = tick;
