@@ -18,7 +18,7 @@ struct RangeSet::Node {
 namespace {
 
 // The full check walks the whole tree; at every mutation only small sets get it.
-constexpr std::size_t kCheckEveryMutationBelow = 256;
+[[maybe_unused]] constexpr std::size_t kCheckEveryMutationBelow = 256;
 
 [[noreturn]] void InvariantFailed(const char* what) {
   std::fprintf(stderr, "RangeSet invariant failed: %s\n", what);
