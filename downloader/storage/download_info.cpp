@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "shared/protocol/protocol.h"
 
 namespace zelt {
 namespace {
@@ -29,12 +30,9 @@ constexpr std::uint32_t kSeedIdleMs = 5000;
 constexpr std::uint32_t kSeedChunkBytes = 1024;
 constexpr const char* kResumeTempSuffix = ".tmp";
 
-// Status values of "Error".
-constexpr const char* kErrorDownloadTorrent = "DownloadTorrent";
-constexpr const char* kErrorDownloadSeed = "DownloadSeed";
-constexpr const char* kErrorReadSeed = "ReadSeed";
+namespace proto = kestra::protocol;
 
-void SendError(const char* value) { Interactive("Error=%s", value); }
+void SendError(const char* value) { InteractiveValue(proto::kKeyError, "%s", value); }
 
 // Keeps a body in memory up to a bound; a longer body is refused.
 class BoundedBodySink : public HttpCallback {
@@ -122,7 +120,7 @@ bool DownloadInfo::AcquireSeed(const std::string& info_folder) {
   }
   if (!FetchTorrent()) {
     config_.SetState(kGetSeedMd5Fail);
-    SendError(kErrorDownloadTorrent);
+    SendError(proto::kErrDownloadTorrent);
     return false;
   }
   ZLOG(log::kNotice, kModule, "获取Torrent成功");
@@ -134,7 +132,7 @@ bool DownloadInfo::AcquireSeed(const std::string& info_folder) {
   }
   if (!FetchSeed()) {
     config_.SetState(kDownloadSeedFileFail);
-    SendError(kErrorDownloadSeed);
+    SendError(proto::kErrDownloadSeed);
     return false;
   }
   ZLOG(log::kNotice, kModule, "校验种子文件成功");
@@ -306,7 +304,7 @@ bool DownloadInfo::RegisterFiles() {
   std::optional<SeedDocument> seed = ReadSeedFile(seed_path_);
   if (!seed) {
     ZLOG(log::kError, kModule, "Read seed error");
-    SendError(kErrorReadSeed);
+    SendError(proto::kErrReadSeed);
     return false;
   }
   ZLOG(log::kNotice, kModule, "Read seed end");
