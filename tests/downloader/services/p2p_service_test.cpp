@@ -13,10 +13,12 @@
 #include "downloader/services/shell_info.h"
 #include "tests/downloader/services/fake_channel.h"
 #include "tests/downloader/services/stub_services.h"
+#include "tests/support/wait_until.h"
 
 namespace zelt {
 namespace {
 
+using kestra::test::WaitUntil;
 using Lines = std::vector<std::string>;
 constexpr std::int64_t kNow = 1800000000;
 
@@ -338,10 +340,7 @@ TEST_F(P2PServiceTest, RestartReportsAndStopsReadingWhileTheRestRuns) {
   channel_.TakeLines();
   std::uint64_t n = channel_.Push("restart");
   // The service's Run is over once it has taken the command.
-  for (int i = 0; i < 10000 && driver_.GetState(kP2PServiceName) != framework::kStateRunFinished; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_EQ(driver_.GetState(kP2PServiceName), framework::kStateRunFinished);
+  ASSERT_TRUE(WaitUntil([&] { return driver_.GetState(kP2PServiceName) == framework::kStateRunFinished; }));
   (void)n;
   channel_.Push("stat");
   // The other services keep running: the configuration is still in Run.
@@ -361,9 +360,7 @@ TEST_F(P2PServiceTest, RestartReportsAndStopsReadingWhileTheRestRuns) {
 TEST_F(P2PServiceTest, RestartWithReportsOffOrAMaskSendsWhatIsAsked) {
   Start(true, false, {"-HttpReport", "0"});
   channel_.Push("restart");
-  for (int i = 0; i < 10000 && driver_.GetState(kP2PServiceName) != framework::kStateRunFinished; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  ASSERT_TRUE(WaitUntil([&] { return driver_.GetState(kP2PServiceName) == framework::kStateRunFinished; }));
   StopDriver();
   EXPECT_EQ(stats_->Journal(), (Lines{"end 6 " + std::to_string(kNow)}));
 }
@@ -372,9 +369,7 @@ TEST_F(P2PServiceTest, ReportMaskSelectsTheSections) {
   Start();
   config_->Set(ConfigInt::kReportMask, 2 | 8);
   channel_.Push("restart");
-  for (int i = 0; i < 10000 && driver_.GetState(kP2PServiceName) != framework::kStateRunFinished; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  ASSERT_TRUE(WaitUntil([&] { return driver_.GetState(kP2PServiceName) == framework::kStateRunFinished; }));
   StopDriver();
   EXPECT_EQ(stats_->Journal(), (Lines{"end 6 " + std::to_string(kNow), "section 状态切换过程=",
                                       "step 3", "send 5000"}));
@@ -407,9 +402,7 @@ TEST(P2PServiceStartTest, AMissingDependencyFailsStart) {
   registry.Register(kP2PServiceName, p2p);
   channel.Push("quit");
   std::thread t([&] { driver.Run(); });
-  for (int i = 0; i < 10000 && driver.GetState(kConfigServiceName) != framework::kStateRunning; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  ASSERT_TRUE(WaitUntil([&] { return driver.GetState(kConfigServiceName) == framework::kStateRunning; }));
   // P2PService failed its Start; the command stays unread and only a Stop of
   // the driver ends the Run phase.
   EXPECT_EQ(driver.GetState(kP2PServiceName), framework::kStateFailed);
@@ -418,6 +411,37 @@ TEST(P2PServiceStartTest, AMissingDependencyFailsStart) {
   driver.Stop();
   t.join();
   EXPECT_EQ(driver.GetState(kP2PServiceName), framework::kStateReleased);  // it completed Init
+}
+
+TEST(P2PServiceStartTest, AServiceItLooksUpButNeverWaitsForMustStillBeThere) {
+  // Everything it waits for has started, but no file system is registered:
+  // the lookup fails the phase instead of leaving a null to crash on later.
+  test::FakeChannel channel;
+  framework::InterfaceMgr registry;
+  framework::ServiceDriver driver;
+  driver.set_phase_interval_ms(1);
+  Parameters params;
+  ASSERT_TRUE(ParseParameters({"x"}, 1, params));
+  auto* p2p = new P2PService();
+  p2p->SetChannel(&channel);
+  auto add = [&](const char* name, framework::DefaultService* service) {
+    ASSERT_TRUE(driver.Register(name, service));
+    ASSERT_TRUE(registry.Register(name, service));
+  };
+  add(kConfigServiceName, new ConfigService(params));
+  add(kNetworkServiceName, new test::StubNetwork());
+  add(kP2PClientServiceName, new test::StubP2PClient());
+  add(kStatRecorderServiceName, new test::StubStatRecorder());
+  add(kP2PServiceName, p2p);
+  channel.Push("stat");
+  std::thread t([&] { driver.Run(); });
+  EXPECT_TRUE(WaitUntil([&] { return driver.GetState(kP2PServiceName) == framework::kStateFailed; }));
+  // The others go on into their Run phase; no command is ever read.
+  EXPECT_TRUE(WaitUntil([&] { return driver.GetState(kStatRecorderServiceName) == framework::kStateRunning; }));
+  EXPECT_EQ(channel.queued(), 1u);
+  EXPECT_FALSE(p2p->running());
+  driver.Stop();
+  t.join();
 }
 
 }  // namespace

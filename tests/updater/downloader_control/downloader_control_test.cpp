@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "fake_core_fixture.h"
-#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/process.h"
@@ -49,11 +48,12 @@ class DownloaderControlTest : public ::testing::Test {
 
   // Polls until pred holds for the status (bounded).
   bool PollUntil(const std::function<bool(const DownloaderStatus&)>& pred) {
-    return WaitUntil([&] {
-      control_->PollDownloader(status_);
-      platform::clock::SleepMs(10);
-      return pred(status_);
-    });
+    return WaitUntil(
+        [&] {
+          control_->PollDownloader(status_);
+          return pred(status_);
+        },
+        kestra::test::kDefaultWaitMs, 10);
   }
 
   FakeCoreSetup setup_;
