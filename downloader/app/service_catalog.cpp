@@ -4,13 +4,14 @@
 #include "downloader/services/config_service.h"
 #include "downloader/services/monitor_service.h"
 #include "downloader/services/p2p_service.h"
+#include "downloader/storage/file_system.h"
 
 namespace zelt {
 
 std::vector<ServiceEntry> CreateServices(const Parameters& params) {
   std::vector<ServiceEntry> out;
   out.push_back({kConfigServiceName, new ConfigService(params)});
-  // FileSystemService joins here.
+  out.push_back({kFileSystemServiceName, new FileSystem()});
   out.push_back({kNetworkServiceName, new NetworkService()});
   // P2PClientService and StatRecorderService join here, in this order.
   out.push_back({kMonitorServiceName, new MonitorService()});
