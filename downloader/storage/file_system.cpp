@@ -102,14 +102,10 @@ int FileSystem::Start() {
     if (driver_ != nullptr) driver_->Stop();
     return framework::kPhaseFailed;
   }
-  Configure(config_->current_dir(), config_->params().fsys_mode);
-  info_ = std::make_unique<DownloadInfo>(*config_, *this);
-  if (config_->mode() == kModeRepair) info_->CleanupForRepair(info_folder_);
-  if (!info_->AcquireSeed(info_folder_) || !info_->RegisterFiles()) {
+  if (!Prepare(*config_)) {
     if (driver_ != nullptr) driver_->Stop();
     return framework::kPhaseFailed;
   }
-  ZLOG(log::kNotice, kModule, "注册下载文件成功");
   if (config_->params().generate_download_info) {
     // Only the resume data was wanted: it is written, the program ends.
     DrainWrites();
@@ -118,6 +114,16 @@ int FileSystem::Start() {
     return framework::kPhaseFailed;
   }
   return framework::kPhaseDone;
+}
+
+bool FileSystem::Prepare(ConfigService& config) {
+  config_ = &config;
+  Configure(config.current_dir(), config.params().fsys_mode);
+  info_ = std::make_unique<DownloadInfo>(config, *this);
+  if (config.mode() == kModeRepair) info_->CleanupForRepair(info_folder_);
+  if (!info_->AcquireSeed(info_folder_) || !info_->RegisterFiles()) return false;
+  ZLOG(log::kNotice, kModule, "注册下载文件成功");
+  return true;
 }
 
 int FileSystem::Run() {
