@@ -1,6 +1,7 @@
 #include "platform/net.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -12,6 +13,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 namespace platform::net {
@@ -378,6 +381,24 @@ std::int64_t Socket::Send(const void* data, std::size_t size) {
   return n;
 }
 
+std::int64_t Socket::SendNow(const void* data, std::size_t size) {
+  ssize_t n;
+  do {
+    n = ::send(handle_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return FailFromErrno();
+  return n;
+}
+
+std::int64_t Socket::RecvNow(void* buffer, std::size_t size) {
+  ssize_t n;
+  do {
+    n = ::recv(handle_, buffer, size, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return FailFromErrno();
+  return n;
+}
+
 std::int64_t Socket::Recv(void* buffer, std::size_t size) {
   ssize_t n;
   do {
@@ -412,6 +433,11 @@ std::int64_t Socket::RecvFrom(void* buffer, std::size_t size, Address* from) {
 
 bool Socket::ShutdownWrite() {
   if (::shutdown(handle_, SHUT_WR) < 0) return FailFromErrno(), false;
+  return true;
+}
+
+bool Socket::Shutdown() {
+  if (::shutdown(handle_, SHUT_RDWR) < 0) return FailFromErrno(), false;
   return true;
 }
 
@@ -479,7 +505,8 @@ bool SendAll(Socket& socket, std::string_view data, int timeout_ms) {
   const std::int64_t deadline = timeout_ms < 0 ? 0 : NowUs() + MsToUs(timeout_ms);
   std::size_t done = 0;
   while (done < data.size()) {
-    std::int64_t n = socket.Send(data.data() + done, data.size() - done);
+    // Never a blocking send: a full buffer must not outlast the deadline.
+    std::int64_t n = socket.SendNow(data.data() + done, data.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       continue;
@@ -518,6 +545,101 @@ std::int64_t RecvWithin(Socket& socket, void* buffer, std::size_t size, int time
     }
     return n;
   }
+}
+
+AcceptResult AcceptLoopbackPeer(Socket& listener, Socket& accepted) {
+  accepted.Close();
+  if (!listener.IsOpen()) {
+    g_last_error = kWSAENOTSOCK;
+    return AcceptResult::Failed;
+  }
+  if (listener.Wait(kReadable, 0) <= 0) return AcceptResult::NoneWaiting;
+  sockaddr_in sa{};
+  socklen_t length = sizeof sa;
+  int fd;
+  do {
+    fd = ::accept4(listener.handle(), reinterpret_cast<sockaddr*>(&sa), &length, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int e = errno;
+    FailFromErrno();
+    // The waiting connection went away again before we took it.
+    return (e == EAGAIN || e == EWOULDBLOCK || e == ECONNABORTED) ? AcceptResult::NoneWaiting
+                                                                  : AcceptResult::Failed;
+  }
+  Socket socket(fd);
+  if (sa.sin_family != AF_INET || !IsLoopbackIp(FromSockaddr(sa).ip)) {
+    g_last_error = kWSAEACCES;
+    return AcceptResult::RefusedPeer;
+  }
+  accepted = std::move(socket);
+  return AcceptResult::Accepted;
+}
+
+namespace {
+
+// The inode of the IPv4 TCP socket from local to remote (both loopback); 0
+// when there is none; nullopt when the table cannot be read.
+std::optional<unsigned long> LoopbackSocketInode(const Address& local, const Address& remote) {
+  FILE* table = std::fopen("/proc/net/tcp", "re");
+  if (table == nullptr) return std::nullopt;
+  // The table writes each address as the hex of its network-order bytes read
+  // as a little-endian word, then the port in hex.
+  auto key = [](const Address& a) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%08X:%04X", static_cast<unsigned>(htonl(a.ip)), a.port);
+    return std::string(text);
+  };
+  const std::string wanted_local = key(local), wanted_remote = key(remote);
+  char line[512];
+  unsigned long found = 0;
+  bool header = true;
+  while (found == 0 && std::fgets(line, sizeof line, table) != nullptr) {
+    if (header) {
+      header = false;
+      continue;
+    }
+    char local_text[64], remote_text[64];
+    unsigned long inode = 0;
+    // sl local rem st tx:rx tr:when retrnsmt uid timeout inode
+    if (std::sscanf(line, " %*s %63s %63s %*s %*s %*s %*s %*s %*s %lu", local_text, remote_text,
+                    &inode) == 3 &&
+        wanted_local == local_text && wanted_remote == remote_text) {
+      found = inode;
+    }
+  }
+  std::fclose(table);
+  return found;
+}
+
+}  // namespace
+
+bool IsPeerHeldBy(const Socket& accepted, int pid) {
+  if (!accepted.IsOpen() || pid <= 0) return false;
+  std::optional<Address> ours = accepted.LocalAddress();
+  std::optional<Address> theirs = accepted.PeerAddress();
+  if (!ours || !theirs) return false;
+  // Their socket is the one from their address to ours.
+  auto inode = LoopbackSocketInode(*theirs, *ours);
+  if (!inode) return true;
+  if (*inode == 0) return false;
+  std::string fd_dir = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* dir = ::opendir(fd_dir.c_str());
+  if (dir == nullptr) return errno == EACCES;
+  const std::string wanted = "socket:[" + std::to_string(*inode) + "]";
+  bool held = false;
+  while (!held) {
+    dirent* entry = ::readdir(dir);
+    if (entry == nullptr) break;
+    if (entry->d_name[0] == '.') continue;
+    char target[64];
+    ssize_t size = ::readlink((fd_dir + "/" + entry->d_name).c_str(), target, sizeof target - 1);
+    if (size <= 0) continue;
+    target[size] = '\0';
+    held = wanted == target;
+  }
+  ::closedir(dir);
+  return held;
 }
 
 }  // namespace platform::net

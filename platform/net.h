@@ -79,6 +79,9 @@ int ErrorFromResolver(int eai_code, int errno_value);
 inline constexpr std::uint32_t kLoopbackIpv4 = 0x7F000001;  // 127.0.0.1
 inline constexpr std::uint32_t kAnyIpv4 = 0;
 
+// An address of 127.0.0.0/8 (host byte order).
+constexpr bool IsLoopbackIp(std::uint32_t ip) { return (ip >> 24) == 127; }
+
 struct Address {
   std::uint32_t ip = kLoopbackIpv4;  // host byte order
   std::uint16_t port = 0;            // host byte order
@@ -168,10 +171,16 @@ class Socket {
   // kWSAEWOULDBLOCK. Send never raises a signal on a broken connection.
   std::int64_t Send(const void* data, std::size_t size);
   std::int64_t Recv(void* buffer, std::size_t size);
+  // As Send and Recv, but never waiting, whatever the socket's mode:
+  // kWSAEWOULDBLOCK when nothing could be sent or nothing has arrived.
+  std::int64_t SendNow(const void* data, std::size_t size);
+  std::int64_t RecvNow(void* buffer, std::size_t size);
   std::int64_t SendTo(const void* data, std::size_t size, const Address& to);
   std::int64_t RecvFrom(void* buffer, std::size_t size, Address* from);
 
   bool ShutdownWrite();
+  // Ends both directions (a receive blocked in another thread returns).
+  bool Shutdown();
 
   std::optional<Address> LocalAddress() const;
   std::optional<Address> PeerAddress() const;
@@ -200,12 +209,27 @@ Socket ListenTcp(const Address& local, int backlog = 16);
 // the time ran out.
 Socket AcceptWithin(Socket& listener, int timeout_ms, Address* peer = nullptr);
 
-// Sends everything, waiting as needed (for non-blocking sockets too); false
-// on failure or when the time ran out.
+// Sends everything before the deadline, waiting for room as needed; the
+// socket may be blocking or not, a peer that stops reading cannot hold the
+// caller longer than timeout_ms (negative: no deadline). False on failure or
+// when the time ran out (kWSAETIMEDOUT); part of the data may have gone out.
 bool SendAll(Socket& socket, std::string_view data, int timeout_ms);
 
 // Receives up to `size` bytes once something has arrived. -1 on failure or
 // when the time ran out, 0 when the peer closed.
 std::int64_t RecvWithin(Socket& socket, void* buffer, std::size_t size, int timeout_ms);
+
+// Loopback peers: the control channel between the updater and the core.
+
+enum class AcceptResult { Accepted, NoneWaiting, RefusedPeer, Failed };
+// Accepts one connection that is already waiting, without waiting for one. A
+// peer whose address is outside 127.0.0.0/8 is closed at once and reported as
+// RefusedPeer. The accepted socket blocks.
+AcceptResult AcceptLoopbackPeer(Socket& listener, Socket& accepted);
+
+// True when the far end of an accepted loopback connection is a socket held
+// by process pid. When the system does not let us look, the answer is true:
+// nothing can be told.
+bool IsPeerHeldBy(const Socket& accepted, int pid);
 
 }  // namespace platform::net

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/loopback_socket.h"
+#include "platform/net.h"
 #include "platform/pipe_process.h"
 
 namespace kestra::interactive {
@@ -116,8 +116,8 @@ class NetworkInteractive : public IInteractive {
   bool AcceptLocked();
 
   mutable std::mutex mutex_;
-  platform::loopback::Socket listen_socket_ = platform::loopback::kInvalidSocket;
-  platform::loopback::Socket connected_socket_ = platform::loopback::kInvalidSocket;
+  platform::net::Socket listen_socket_;
+  platform::net::Socket connected_socket_;
   std::uint16_t port_ = 0;
   const bool listening_role_;
   LineSplitter pending_;

@@ -7,13 +7,20 @@
 namespace kestra::interactive {
 namespace {
 
-namespace net = platform::loopback;
+namespace net = platform::net;
 
 // Ports the listening role draws from: 10000 + (r mod 55536) with r in 0-32767.
 constexpr std::uint16_t kFirstPort = 10000;
 constexpr int kRandomRange = 32768;
 // Random ports tried before the system is asked for any free port.
 constexpr int kMaxBindAttempts = 200;
+// Longest a Write waits for room: a peer that stops reading cannot hold the
+// caller (the updater's worker or its UI thread) for longer.
+constexpr int kSendTimeoutMs = 1000;
+// Longest the connecting role waits for the listener to answer.
+constexpr int kConnectTimeoutMs = 5000;
+
+net::Address Loopback(std::uint16_t port) { return net::Address{net::kLoopbackIpv4, port}; }
 
 }  // namespace
 
@@ -44,49 +51,48 @@ std::uint16_t NextRandomPort() {
 
 bool NetworkInteractive::OpenListening() {
   std::lock_guard lock(mutex_);
-  if (listen_socket_ != net::kInvalidSocket) return true;
-  net::Socket socket = net::CreateTcp();
-  if (socket == net::kInvalidSocket) return false;
+  if (listen_socket_.IsOpen()) return true;
+  net::Socket socket;
+  if (!socket.OpenTcp()) return false;
 
   bool bound = false;
   for (int attempt = 0; attempt < kMaxBindAttempts && !bound; ++attempt) {
-    bound = net::BindLoopback(socket, NextRandomPort());
+    bound = socket.Bind(Loopback(NextRandomPort()));
   }
   // Every random port taken (or the random ones refused for another reason):
   // let the system pick one rather than searching for ever.
-  if (!bound) bound = net::BindLoopback(socket, 0);
-  std::optional<std::uint16_t> port = bound ? net::LocalPort(socket) : std::nullopt;
-  if (!port || !net::Listen(socket, 1)) {
-    net::ShutdownAndClose(socket);
-    return false;
-  }
-  listen_socket_ = socket;
-  port_ = *port;
+  if (!bound) bound = socket.Bind(Loopback(0));
+  std::optional<net::Address> local = bound ? socket.LocalAddress() : std::nullopt;
+  // Non-blocking, so that a connection that vanishes between the look and
+  // the accept cannot block ReadLine.
+  if (!local || !socket.Listen(1) || !socket.SetNonBlocking(true)) return false;
+  listen_socket_ = std::move(socket);
+  port_ = local->port;
   return true;
 }
 
 bool NetworkInteractive::OpenConnecting() {
   std::lock_guard lock(mutex_);
-  if (connected_socket_ != net::kInvalidSocket) return true;
-  net::Socket socket = net::ConnectLoopback(port_);
-  if (socket == net::kInvalidSocket) return false;
-  connected_socket_ = socket;
+  if (connected_socket_.IsOpen()) return true;
+  net::Socket socket = net::ConnectTcp(Loopback(port_), kConnectTimeoutMs);
+  if (!socket.IsOpen()) return false;
+  connected_socket_ = std::move(socket);
   return true;
 }
 
 bool NetworkInteractive::AcceptLocked() {
-  if (listen_socket_ == net::kInvalidSocket) return false;
+  if (!listen_socket_.IsOpen()) return false;
   // Refused peers are closed at once; look for a further waiting connection.
   for (int round = 0; round < 8; ++round) {
-    net::Socket accepted = net::kInvalidSocket;
-    switch (net::Accept(listen_socket_, accepted)) {
+    net::Socket accepted;
+    switch (net::AcceptLoopbackPeer(listen_socket_, accepted)) {
       case net::AcceptResult::Accepted:
         if (peer_pid_ != 0 && !net::IsPeerHeldBy(accepted, peer_pid_)) {
-          net::ShutdownAndClose(accepted);
+          accepted.Shutdown();
           ++refused_peers_;
           continue;
         }
-        connected_socket_ = accepted;
+        connected_socket_ = std::move(accepted);
         return true;
       case net::AcceptResult::RefusedPeer:
         ++refused_peers_;
@@ -101,10 +107,10 @@ bool NetworkInteractive::AcceptLocked() {
 
 bool NetworkInteractive::ReadLine(std::string& line) {
   std::lock_guard lock(mutex_);
-  if (connected_socket_ == net::kInvalidSocket && !AcceptLocked()) return false;
-  if (!pending_.has_line() && net::IsReadable(connected_socket_, 0)) {
+  if (!connected_socket_.IsOpen() && !AcceptLocked()) return false;
+  if (!pending_.has_line()) {
     char buffer[kReceiveChunkBytes];
-    std::int64_t got = net::Receive(connected_socket_, buffer, sizeof buffer);
+    std::int64_t got = connected_socket_.RecvNow(buffer, sizeof buffer);
     if (got > 0) pending_.Feed(std::string_view(buffer, static_cast<std::size_t>(got)));
   }
   return pending_.Next(line);
@@ -112,15 +118,17 @@ bool NetworkInteractive::ReadLine(std::string& line) {
 
 bool NetworkInteractive::Write(std::string_view bytes) {
   std::lock_guard lock(mutex_);
-  if (connected_socket_ == net::kInvalidSocket) return false;
-  std::int64_t sent = net::Send(connected_socket_, bytes.data(), bytes.size());
-  return sent == static_cast<std::int64_t>(bytes.size());
+  if (!connected_socket_.IsOpen()) return false;
+  return net::SendAll(connected_socket_, bytes, kSendTimeoutMs);
 }
 
 void NetworkInteractive::Close() {
   std::lock_guard lock(mutex_);
-  net::ShutdownAndClose(listen_socket_);
-  net::ShutdownAndClose(connected_socket_);
+  for (net::Socket* socket : {&listen_socket_, &connected_socket_}) {
+    if (!socket->IsOpen()) continue;
+    socket->Shutdown();
+    socket->Close();
+  }
 }
 
 std::uint16_t NetworkInteractive::port() const {
@@ -130,7 +138,7 @@ std::uint16_t NetworkInteractive::port() const {
 
 bool NetworkInteractive::connected() const {
   std::lock_guard lock(mutex_);
-  return connected_socket_ != net::kInvalidSocket;
+  return connected_socket_.IsOpen();
 }
 
 void NetworkInteractive::SetPeerProcess(int pid) {

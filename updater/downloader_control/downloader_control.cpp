@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "platform/fs.h"
-#include "platform/loopback_socket.h"
+#include "platform/net.h"
 #include "platform/process.h"
 #include "shared/protocol/protocol.h"
 #include "updater/ui/dialog.h"
@@ -69,7 +69,7 @@ bool DownloaderControl::LaunchWithChannel(const std::string& executable,
       network_channel = network.get();
       channel_ = std::move(network);
       if (!opened) {
-        last_error_code_ = platform::loopback::LastError();
+        last_error_code_ = platform::net::LastError();
         return false;
       }
       last_command_line_ = AppendInteractivePort(command_line, port);

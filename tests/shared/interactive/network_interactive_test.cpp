@@ -7,39 +7,42 @@
 #include <vector>
 
 #include "platform/clock.h"
-#include "platform/loopback_socket.h"
+#include "platform/net.h"
 #include "platform/pipe_process.h"
 #include "platform/process.h"
 #include "shared/interactive/interactive.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::interactive {
 namespace {
 
-namespace net = platform::loopback;
+namespace net = platform::net;
+using kestra::test::WaitUntil;
 
-// Polls until a line arrives; gives up after a generous bound so that a broken
-// channel fails the test instead of hanging it.
-bool ReadLineSoon(IInteractive& channel, std::string& line, int max_ms = 5000) {
-  for (int waited = 0; waited < max_ms; waited += 2) {
-    if (channel.ReadLine(line)) return true;
-    platform::clock::SleepMs(2);
-  }
-  return false;
+// Polls until a line arrives.
+bool ReadLineSoon(IInteractive& channel, std::string& line) {
+  return WaitUntil([&] { return channel.ReadLine(line); });
 }
 
-// Reads everything the channel has now, polling briefly.
+// Everything the channel delivers within ms (for checks that nothing comes).
 std::vector<std::string> ReadFor(IInteractive& channel, int ms) {
   std::vector<std::string> lines;
   std::string line;
-  for (int waited = 0; waited < ms; waited += 2) {
-    while (channel.ReadLine(line)) lines.push_back(line);
-    platform::clock::SleepMs(2);
-  }
+  WaitUntil(
+      [&] {
+        while (channel.ReadLine(line)) lines.push_back(line);
+        return false;
+      },
+      ms);
   return lines;
 }
 
-bool SendRaw(net::Socket socket, const std::string& bytes) {
-  return net::Send(socket, bytes.data(), bytes.size()) == static_cast<std::int64_t>(bytes.size());
+bool SendRaw(net::Socket& socket, const std::string& bytes) {
+  return net::SendAll(socket, bytes, 5000);
+}
+
+net::Socket ConnectTo(std::uint16_t port) {
+  return net::ConnectTcp({net::kLoopbackIpv4, port}, 5000);
 }
 
 // The local address (hex, as the kernel lists it) of the TCP socket listening on port.
@@ -63,23 +66,22 @@ class ConnectedPair : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(listener_.Open());
-    peer_ = net::ConnectLoopback(listener_.port());
-    ASSERT_NE(peer_, net::kInvalidSocket);
+    peer_ = ConnectTo(listener_.port());
+    ASSERT_TRUE(peer_.IsOpen());
     std::string line;
     // The first ReadLine after the peer connected accepts it.
-    for (int i = 0; i < 2500 && !listener_.connected(); ++i) {
+    ASSERT_TRUE(WaitUntil([&] {
       listener_.ReadLine(line);
-      platform::clock::SleepMs(2);
-    }
-    ASSERT_TRUE(listener_.connected());
+      return listener_.connected();
+    }));
   }
   void TearDown() override {
-    net::ShutdownAndClose(peer_);
+    peer_.Close();
     listener_.Close();
   }
 
   NetworkInteractive listener_{0};
-  net::Socket peer_ = net::kInvalidSocket;
+  net::Socket peer_;
 };
 
 TEST(NetworkInteractiveListening, BindsLoopbackOnlyInThePortRange) {
@@ -160,12 +162,11 @@ TEST_F(ConnectedPair, WriteReachesThePeerAsIs) {
   ASSERT_TRUE(listener_.Write("get qf 0\n"));
   char buffer[64] = {};
   std::string received;
-  for (int i = 0; i < 2500 && received.size() < 9; ++i) {
-    if (net::IsReadable(peer_, 2)) {
-      std::int64_t got = net::Receive(peer_, buffer, sizeof buffer);
-      if (got > 0) received.append(buffer, static_cast<std::size_t>(got));
-    }
-  }
+  WaitUntil([&] {
+    std::int64_t got = peer_.RecvNow(buffer, sizeof buffer);
+    if (got > 0) received.append(buffer, static_cast<std::size_t>(got));
+    return received.size() >= 9;
+  });
   EXPECT_EQ(received, "get qf 0\n");
 }
 
@@ -187,18 +188,14 @@ TEST_F(ConnectedPair, GarbageAndOverlongLinesNeitherCrashNorGrowWithoutBound) {
 
 TEST_F(ConnectedPair, PeerThatClosesJustStopsDeliveringLines) {
   ASSERT_TRUE(SendRaw(peer_, "last\n"));
-  net::ShutdownAndClose(peer_);
+  peer_.Shutdown();
+  peer_.Close();
   std::string line;
   ASSERT_TRUE(ReadLineSoon(listener_, line));
   EXPECT_EQ(line, "last");
   EXPECT_TRUE(ReadFor(listener_, 50).empty());
   // Writing to a closed peer fails instead of raising a signal.
-  bool any_failed = false;
-  for (int i = 0; i < 50 && !any_failed; ++i) {
-    any_failed = !listener_.Write("stat\n");
-    platform::clock::SleepMs(2);
-  }
-  EXPECT_TRUE(any_failed);
+  EXPECT_TRUE(WaitUntil([&] { return !listener_.Write("stat\n"); }));
 }
 
 TEST_F(ConnectedPair, CloseEndsEverything) {
@@ -228,10 +225,11 @@ TEST(NetworkInteractiveConnecting, ConnectsToTheListenerAndTalksBothWays) {
 
 TEST(NetworkInteractiveConnecting, NoListenerMeansOpenFails) {
   // A port that was just free: bind, note it, close.
-  net::Socket probe = net::CreateTcp();
-  ASSERT_TRUE(net::BindLoopback(probe, 0));
-  std::uint16_t port = *net::LocalPort(probe);
-  net::ShutdownAndClose(probe);
+  net::Socket probe;
+  ASSERT_TRUE(probe.OpenTcp());
+  ASSERT_TRUE(probe.Bind({net::kLoopbackIpv4, 0}));
+  std::uint16_t port = probe.LocalAddress()->port;
+  probe.Close();
   NetworkInteractive client(port);
   EXPECT_FALSE(client.Open());
   std::string line;
@@ -243,26 +241,23 @@ TEST(NetworkInteractiveChild, OnlyTheNamedProcessMayTakeTheConnection) {
   NetworkInteractive listener(0);
   ASSERT_TRUE(listener.Open());
   // Another local program connects first and sends lines of its own.
-  net::Socket intruder = net::ConnectLoopback(listener.port());
-  ASSERT_NE(intruder, net::kInvalidSocket);
+  net::Socket intruder = ConnectTo(listener.port());
+  ASSERT_TRUE(intruder.IsOpen());
   ASSERT_TRUE(SendRaw(intruder, "[Interactive]P2PState=15\n"));
   auto pid = platform::pipe_process::StartHidden(
       {KESTRA_TEST_BIN_DIR "/kestra_interactive_echo", std::to_string(listener.port())}, {});
   ASSERT_TRUE(pid);
   listener.SetPeerProcess(*pid);
   std::string line;
-  bool answered = false;
-  for (int i = 0; i < 2500 && !answered; ++i) {
+  ASSERT_TRUE(WaitUntil([&] {
     listener.Write("ping\n");
-    answered = listener.ReadLine(line);
-    platform::clock::SleepMs(2);
-  }
-  ASSERT_TRUE(answered);
+    return listener.ReadLine(line);
+  }));
   EXPECT_EQ(line, "[Interactive]echo=ping");
   EXPECT_EQ(listener.refused_peers(), 1u);
   ASSERT_TRUE(listener.Write("quit\n"));
   EXPECT_EQ(platform::process::Wait(*pid, 10000), 0);
-  net::ShutdownAndClose(intruder);
+  intruder.Close();
 }
 
 TEST(NetworkInteractiveChild, EchoChildConnectsToItsPort) {
@@ -273,13 +268,10 @@ TEST(NetworkInteractiveChild, EchoChildConnectsToItsPort) {
   ASSERT_TRUE(pid);
   std::string line;
   // Commands written before the child connects are lost; keep asking.
-  bool answered = false;
-  for (int i = 0; i < 2500 && !answered; ++i) {
+  ASSERT_TRUE(WaitUntil([&] {
     listener.Write("ping\n");
-    answered = listener.ReadLine(line);
-    platform::clock::SleepMs(2);
-  }
-  ASSERT_TRUE(answered);
+    return listener.ReadLine(line);
+  }));
   EXPECT_EQ(line, "[Interactive]echo=ping");
   ASSERT_TRUE(listener.Write("quit\n"));
   EXPECT_EQ(platform::process::Wait(*pid, 10000), 0);

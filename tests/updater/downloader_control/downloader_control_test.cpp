@@ -9,7 +9,7 @@
 #include "fake_core_fixture.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
-#include "platform/loopback_socket.h"
+#include "platform/net.h"
 #include "platform/process.h"
 
 namespace kestra::dlctl {
@@ -227,28 +227,29 @@ TEST_F(DownloaderControlTest, NewLaunchClosesTheEarlierChannel) {
 
 TEST_F(DownloaderControlTest, ProgramThatConnectsFirstCannotTakeTheCoresPlace) {
   setup_.WriteScript("state 14\n");
-  platform::loopback::Socket intruder = platform::loopback::kInvalidSocket;
+  namespace net = platform::net;
+  net::Socket intruder;
   auto deps = Deps();
   auto start = deps.start_process;
   deps.start_process = [&](const std::vector<std::string>& argv,
                            const platform::pipe_process::StdHandles& handles, int* error) {
     // Connects to the port of the command line before the core even starts.
-    intruder = platform::loopback::ConnectLoopback(
-        static_cast<std::uint16_t>(std::stoi(argv.back())));
+    intruder = net::ConnectTcp(
+        {net::kLoopbackIpv4, static_cast<std::uint16_t>(std::stoi(argv.back()))}, 5000);
     const std::string lies = "[Interactive]P2PState=15\n[Interactive]TotalByte=1\n";
-    platform::loopback::Send(intruder, lies.data(), lies.size());
+    net::SendAll(intruder, lies, 1000);
     return start(argv, handles, error);
   };
   control_ = std::make_unique<DownloaderControl>(deps);
   control_->StartDownloader(exe_, Params());
-  ASSERT_NE(intruder, platform::loopback::kInvalidSocket);
+  ASSERT_TRUE(intruder.IsOpen());
   // The core's own answers arrive; the intruder's lines never do.
   ASSERT_TRUE(PollUntil([this](const DownloaderStatus& s) {
     return s.state == 14 && control_->replies().count("TotalByte") == 1;
   }));
   EXPECT_EQ(control_->replies().at("TotalByte"), "0");
   EXPECT_EQ(status_.total_bytes, 0u);
-  platform::loopback::ShutdownAndClose(intruder);
+  intruder.Close();
 }
 
 TEST(DownloaderControlWithoutChannel, EverythingReportsFailure) {
