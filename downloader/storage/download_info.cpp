@@ -1,6 +1,8 @@
 #include "downloader/storage/download_info.h"
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <thread>
@@ -393,8 +395,19 @@ void DownloadInfo::DropUnknownResumeEntries() {
   }
 }
 
+void DownloadInfo::check_invariant() const {
+#if !defined(NDEBUG) || defined(KESTRA_CHECK_INVARIANTS)
+  if (saved_generation_ > generation_) {
+    std::fprintf(stderr, "DownloadInfo invariant: saved generation %llu ahead of %llu\n",
+                 static_cast<unsigned long long>(saved_generation_), static_cast<unsigned long long>(generation_));
+    std::abort();
+  }
+#endif
+}
+
 void DownloadInfo::OnPartWritten(std::uint32_t file_id, std::uint32_t part_id) {
   std::lock_guard<std::mutex> lock(resume_mutex_);
+  check_invariant();
   resume_.completed_parts[file_id].Insert(part_id);
   ++generation_;
   if (!saver_.joinable() && !stopping_) saver_ = std::thread([this] { SaverLoop(); });
@@ -405,6 +418,7 @@ void DownloadInfo::SaverLoop() {
   std::unique_lock<std::mutex> lock(resume_mutex_);
   while (true) {
     resume_changed_.wait(lock, [this] { return stopping_ || saved_generation_ != generation_; });
+    check_invariant();
     if (saved_generation_ == generation_) return;  // stopping with nothing left
     // The newest data only: every change made meanwhile is in it.
     const std::uint64_t generation = generation_;

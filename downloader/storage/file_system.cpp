@@ -102,14 +102,10 @@ int FileSystem::Start() {
     if (driver_ != nullptr) driver_->Stop();
     return framework::kPhaseFailed;
   }
-  Configure(config_->current_dir(), config_->params().fsys_mode);
-  info_ = std::make_unique<DownloadInfo>(*config_, *this);
-  if (config_->mode() == kModeRepair) info_->CleanupForRepair(info_folder_);
-  if (!info_->AcquireSeed(info_folder_) || !info_->RegisterFiles()) {
+  if (!Prepare(*config_)) {
     if (driver_ != nullptr) driver_->Stop();
     return framework::kPhaseFailed;
   }
-  ZLOG(log::kNotice, kModule, "注册下载文件成功");
   if (config_->params().generate_download_info) {
     // Only the resume data was wanted: it is written, the program ends.
     DrainWrites();
@@ -118,6 +114,16 @@ int FileSystem::Start() {
     return framework::kPhaseFailed;
   }
   return framework::kPhaseDone;
+}
+
+bool FileSystem::Prepare(ConfigService& config) {
+  config_ = &config;
+  Configure(config.current_dir(), config.params().fsys_mode);
+  info_ = std::make_unique<DownloadInfo>(config, *this);
+  if (config.mode() == kModeRepair) info_->CleanupForRepair(info_folder_);
+  if (!info_->AcquireSeed(info_folder_) || !info_->RegisterFiles()) return false;
+  ZLOG(log::kNotice, kModule, "注册下载文件成功");
+  return true;
 }
 
 int FileSystem::Run() {
@@ -132,7 +138,11 @@ int FileSystem::Stop() {
   return framework::kPhaseDone;
 }
 
-int FileSystem::Release() { return framework::kPhaseDone; }
+int FileSystem::Release() {
+  // A start that failed never reaches Stop; its files are let go here.
+  ReleaseFiles();
+  return framework::kPhaseDone;
+}
 
 void FileSystem::ReleaseFiles() {
   if (stopped_) return;
@@ -292,7 +302,13 @@ bool FileSystem::Read(std::uint32_t file_id, char* buffer, std::uint32_t length,
 
 void FileSystem::AddVerified(std::int64_t bytes) {
   std::lock_guard<std::mutex> lock(counters_mutex_);
-  if (bytes < 0 && static_cast<std::uint64_t>(-bytes) > verified_bytes_) InvariantFailed("received bytes below zero");
+  if (bytes < 0 && static_cast<std::uint64_t>(-bytes) > verified_bytes_) {
+#if !defined(NDEBUG) || defined(KESTRA_CHECK_INVARIANTS)
+    InvariantFailed("received bytes below zero");
+#endif
+    verified_bytes_ = 0;
+    return;
+  }
   verified_bytes_ = static_cast<std::uint64_t>(static_cast<std::int64_t>(verified_bytes_) + bytes);
 }
 

@@ -58,6 +58,10 @@ class FileSystem : public IFileSystemService, public IFileRegistrar {
   void VerifyAll(std::map<std::uint32_t, RangeSet>& completed) override;
   void RecordStartBytes() override;
 
+  // The start-up work without the driver: paths from the configuration,
+  // repair clean-up, torrent and seed, files registered and checked or
+  // restored. false when a step failed (the state and the lines are sent).
+  bool Prepare(ConfigService& config);
   // Without the driver (tools and tests): the download directory (ending in
   // a separator) and the back-end choice; Start sets both from the configuration.
   void Configure(const std::string& download_dir, int fsys);

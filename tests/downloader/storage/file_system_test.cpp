@@ -366,3 +366,49 @@ TEST(FileSystemTest, VerifyAllFindsTheIntactBlocks) {
 
 }  // namespace
 }  // namespace zelt
+
+namespace zelt {
+namespace {
+
+// What the control commands and the report read: names by index, priority
+// ranges by file name, the block states as text.
+TEST(FileSystemTest, NamesPrioritiesAndBlockStatusText) {
+  Harness h(1);
+  const std::string a = test::Content(9 * 100, 30);
+  const std::string b = test::Content(250, 31);
+  ASSERT_TRUE(h.fs().AddMultipleFiles({test::MakeEntry(7, "sub/b.bin", b, 100), test::MakeEntry(2, "a.bin", a, 100)}));
+  std::string name;
+  ASSERT_TRUE(h.fs().FileName(0, name));
+  EXPECT_EQ(name, "a.bin");  // id order
+  ASSERT_TRUE(h.fs().FileName(1, name));
+  EXPECT_EQ(name, "sub/b.bin");
+  EXPECT_FALSE(h.fs().FileName(2, name));
+
+  std::vector<std::uint32_t> heard;
+  h.fs().set_priority_listener([&](std::uint32_t level) { heard.push_back(level); });
+  EXPECT_TRUE(h.fs().SetPriority("a.bin", 100, 5000, 3));  // clipped to the file
+  EXPECT_FALSE(h.fs().SetPriority("a.bin", 900, 10, 3));   // starts past the end
+  EXPECT_FALSE(h.fs().SetPriority("a.bin", 0, 0, 3));      // empty
+  EXPECT_FALSE(h.fs().SetPriority("c.bin", 0, 10, 3));     // no such file
+  EXPECT_EQ(heard, (std::vector<std::uint32_t>{3}));
+  const auto segments = h.fs().PrioritySegments();
+  ASSERT_EQ(segments.size(), 1u);
+  EXPECT_EQ(segments[0].file_id, 2u);
+  EXPECT_EQ(segments[0].start, 100u);
+  EXPECT_EQ(segments[0].length, 800u);
+
+  ASSERT_NE(h.fs().allocator().AllocBlock(2, 1), nullptr);
+  ASSERT_TRUE(h.fs().Write(2, a.data() + 800, 800, 100));  // block 8 Verified, then Written
+  h.WaitWritten(100);
+  ASSERT_TRUE(h.fs().Write(7, b.data(), 0, 100));
+  h.WaitWritten(200);
+  // a: F A F F | F F F F | W  ->  0x04 0x00 0x03;  b: W F F -> 0x03
+  EXPECT_EQ(h.fs().BlockStatusText(), "a.bin\n040003\nsub/b.bin\n03\n");
+  h.fs().FreeAllocatedBlocks();
+  EXPECT_EQ(h.fs().BlockStatusText(), "a.bin\n000003\nsub/b.bin\n03\n");
+  h.fs().SetQuickLevel(4);
+  EXPECT_EQ(h.fs().quick_level(), 4u);
+}
+
+}  // namespace
+}  // namespace zelt
