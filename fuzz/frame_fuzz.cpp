@@ -1,6 +1,7 @@
 // The frame decoder of packet handles: the input is fed in reads whose sizes
 // come from its first byte; every message must respect the limit and every
 // rejection must stick.
+// fuzz-libs: kestra_dlnet
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>

@@ -1,6 +1,7 @@
 // The downloader's HTTP response reader: the first byte picks how the rest is
 // split into reads; the head decides the body framing as the requester does,
 // and the body passes the range window of a range request.
+// fuzz-libs: kestra_dlnet
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>

@@ -168,7 +168,7 @@ bool MakeParentDirectories(std::string_view file_path) {
 
 void LowerThreadPriority() {
   const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-  ::setpriority(PRIO_PROCESS, tid, 10);
+  ::setpriority(PRIO_PROCESS, tid, 2);  // one step below, not idle
 }
 
 bool LimitFileSize(std::uint64_t bytes) {

@@ -109,6 +109,9 @@ int NetworkService::Start() {
     local_address_ = pn::Address{*ip, 0}.IpText();
   }
   ZLOG(log::kInfo, kModule, "NetworkService::Start self_ip=%s", local_address_.c_str());
+  // The first tracker of the task is the main server.
+  if (auto trackers = config_->tracker_list(); !trackers.empty())
+    config_->set_main_server(trackers.front().ip, trackers.front().port);
   ZLOG(log::kInfo, kModule, "NetworkService::Start 5");
   ZLOG(log::kInfo, kModule, "NetworkService::Start 6");
   return kPhaseDone;

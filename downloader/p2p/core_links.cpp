@@ -83,15 +83,10 @@ class FileSystemStore : public IDownloadStore {
   std::uint64_t PendingWriteBytes() override { return fs_.pending_bytes(); }
 
   void SetPriorityListener(std::function<void(std::uint32_t level)> listener) override {
-    // The segment just registered is the last one.
-    FileSystem& fs = fs_;
-    fs_.set_priority_listener([&fs, listener = std::move(listener)] {
-      auto segments = fs.PrioritySegments();
-      if (!segments.empty() && listener) listener(segments.back().level);
-    });
+    fs_.set_priority_listener(std::move(listener));
   }
 
-  void DeleteDownloadInfo() override { fs_.DeleteInfoFiles(); }
+  void DeleteDownloadInfo() override { fs_.DeleteDownloadInfo(); }
 
  private:
   FileSystem& fs_;

@@ -1,5 +1,8 @@
 #include "downloader/storage/download_info.h"
 
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <thread>
@@ -14,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "shared/protocol/protocol.h"
 
 namespace zelt {
 namespace {
@@ -28,12 +32,9 @@ constexpr std::uint32_t kSeedIdleMs = 5000;
 constexpr std::uint32_t kSeedChunkBytes = 1024;
 constexpr const char* kResumeTempSuffix = ".tmp";
 
-// Status values of "Error".
-constexpr const char* kErrorDownloadTorrent = "DownloadTorrent";
-constexpr const char* kErrorDownloadSeed = "DownloadSeed";
-constexpr const char* kErrorReadSeed = "ReadSeed";
+namespace proto = kestra::protocol;
 
-void SendError(const char* value) { Interactive("Error=%s", value); }
+void SendError(const char* value) { InteractiveValue(proto::kKeyError, "%s", value); }
 
 // Keeps a body in memory up to a bound; a longer body is refused.
 class BoundedBodySink : public HttpCallback {
@@ -103,7 +104,9 @@ void DownloadInfo::CleanupForRepair(const std::string& info_folder) {
 }
 
 void DownloadInfo::DeleteInfoFiles() {
+  std::lock_guard<std::mutex> lock(write_mutex_);
   if (info_folder_.empty()) return;
+  files_deleted_ = true;
   for (const std::string* path : {&resume_path_, &seed_path_, &seed_past_path_, &torrent_path_}) {
     fs::RemoveFile(*path);
   }
@@ -113,9 +116,13 @@ void DownloadInfo::DeleteInfoFiles() {
 
 bool DownloadInfo::AcquireSeed(const std::string& info_folder) {
   BuildPaths(info_folder);
+  {
+    std::lock_guard<std::mutex> lock(write_mutex_);
+    files_deleted_ = false;
+  }
   if (!FetchTorrent()) {
     config_.SetState(kGetSeedMd5Fail);
-    SendError(kErrorDownloadTorrent);
+    SendError(proto::kErrDownloadTorrent);
     return false;
   }
   ZLOG(log::kNotice, kModule, "获取Torrent成功");
@@ -127,7 +134,7 @@ bool DownloadInfo::AcquireSeed(const std::string& info_folder) {
   }
   if (!FetchSeed()) {
     config_.SetState(kDownloadSeedFileFail);
-    SendError(kErrorDownloadSeed);
+    SendError(proto::kErrDownloadSeed);
     return false;
   }
   ZLOG(log::kNotice, kModule, "校验种子文件成功");
@@ -299,7 +306,7 @@ bool DownloadInfo::RegisterFiles() {
   std::optional<SeedDocument> seed = ReadSeedFile(seed_path_);
   if (!seed) {
     ZLOG(log::kError, kModule, "Read seed error");
-    SendError(kErrorReadSeed);
+    SendError(proto::kErrReadSeed);
     return false;
   }
   ZLOG(log::kNotice, kModule, "Read seed end");
@@ -350,8 +357,8 @@ bool DownloadInfo::RegisterFiles() {
     {
       std::lock_guard<std::mutex> lock(resume_mutex_);
       for (auto& [file_id, parts] : completed) resume_.completed_parts[file_id] = std::move(parts);
-      SaveResumeDataLocked();
     }
+    SaveResumeData();
     ZLOG(log::kNotice, kModule, "全文件扫描完毕");
   } else {
     ZLOG(log::kNotice, kModule, "根据续传信息恢复下载状态");
@@ -388,22 +395,87 @@ void DownloadInfo::DropUnknownResumeEntries() {
   }
 }
 
-bool DownloadInfo::OnPartWritten(std::uint32_t file_id, std::uint32_t part_id) {
+void DownloadInfo::check_invariant() const {
+#if !defined(NDEBUG) || defined(KESTRA_CHECK_INVARIANTS)
+  if (saved_generation_ > generation_) {
+    std::fprintf(stderr, "DownloadInfo invariant: saved generation %llu ahead of %llu\n",
+                 static_cast<unsigned long long>(saved_generation_), static_cast<unsigned long long>(generation_));
+    std::abort();
+  }
+#endif
+}
+
+void DownloadInfo::OnPartWritten(std::uint32_t file_id, std::uint32_t part_id) {
   std::lock_guard<std::mutex> lock(resume_mutex_);
+  check_invariant();
   resume_.completed_parts[file_id].Insert(part_id);
-  return SaveResumeDataLocked();
+  ++generation_;
+  if (!saver_.joinable() && !stopping_) saver_ = std::thread([this] { SaverLoop(); });
+  resume_changed_.notify_one();
+}
+
+void DownloadInfo::SaverLoop() {
+  std::unique_lock<std::mutex> lock(resume_mutex_);
+  while (true) {
+    resume_changed_.wait(lock, [this] { return stopping_ || saved_generation_ != generation_; });
+    check_invariant();
+    if (saved_generation_ == generation_) return;  // stopping with nothing left
+    // The newest data only: every change made meanwhile is in it.
+    const std::uint64_t generation = generation_;
+    const ResumeData snapshot = resume_;
+    lock.unlock();
+    const bool ok = WriteResume(snapshot, generation);
+    lock.lock();
+    if (generation > saved_generation_) {
+      saved_generation_ = generation;
+      last_save_ok_ = ok;
+    }
+    resume_saved_.notify_all();
+  }
+}
+
+bool DownloadInfo::FlushResumeData() {
+  std::unique_lock<std::mutex> lock(resume_mutex_);
+  const std::uint64_t wanted = generation_;
+  if (!saver_.joinable()) return last_save_ok_;
+  resume_saved_.wait(lock, [&] { return saved_generation_ >= wanted; });
+  return last_save_ok_;
+}
+
+DownloadInfo::~DownloadInfo() {
+  {
+    std::lock_guard<std::mutex> lock(resume_mutex_);
+    stopping_ = true;
+    resume_changed_.notify_all();
+  }
+  if (saver_.joinable()) saver_.join();
 }
 
 bool DownloadInfo::SaveResumeData() {
+  ResumeData snapshot;
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> lock(resume_mutex_);
+    snapshot = resume_;
+    generation = generation_;
+  }
+  const bool ok = WriteResume(snapshot, generation);
   std::lock_guard<std::mutex> lock(resume_mutex_);
-  return SaveResumeDataLocked();
+  if (generation >= saved_generation_) {
+    saved_generation_ = generation;
+    last_save_ok_ = ok;
+  }
+  resume_saved_.notify_all();
+  return ok;
 }
 
 // Written beside the resume file and renamed over it, so that a crash in the
 // middle of a save leaves the previous resume file whole.
-bool DownloadInfo::SaveResumeDataLocked() {
-  if (resume_path_.empty()) return false;
-  const std::string text = WriteResumeText(resume_);
+bool DownloadInfo::WriteResume(const ResumeData& data, std::uint64_t generation) {
+  std::lock_guard<std::mutex> lock(write_mutex_);
+  if (generation < written_generation_) return true;  // a newer state is on disk
+  if (resume_path_.empty() || files_deleted_) return false;
+  const std::string text = WriteResumeText(data);
   const std::string temp = resume_path_ + kResumeTempSuffix;
   fs::File file;
   if (!file.Open(temp, fs::Access::Write, fs::Disposition::CreateAlways)) {
@@ -420,6 +492,7 @@ bool DownloadInfo::SaveResumeDataLocked() {
     fs::RemoveFile(temp);
     return false;
   }
+  written_generation_ = generation;
   return true;
 }
 

@@ -5,14 +5,19 @@
 // against the torrent or fetched again) and RegisterFiles (seed read, delete
 // list applied, files created, progress restored from the resume file or
 // rebuilt by a full verification). From then on every written block is
-// reported through OnPartWritten, which records it and rewrites the resume
-// file atomically.
+// reported through OnPartWritten, which records it and wakes the resume
+// saver: a background thread that rewrites the resume file atomically (temp
+// name, then rename) with the newest data. A save that a later one
+// supersedes before it starts is skipped, and the write path never waits
+// for the disk.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "downloader/storage/file_registrar.h"
 #include "downloader/storage/range_set.h"
@@ -34,6 +39,8 @@ inline constexpr const char* kResumeFileName = ".Download_Info_Data";
 class DownloadInfo {
  public:
   DownloadInfo(ConfigService& config, IFileRegistrar& registrar);
+  // Waits for the last pending save.
+  ~DownloadInfo();
   DownloadInfo(const DownloadInfo&) = delete;
   DownloadInfo& operator=(const DownloadInfo&) = delete;
 
@@ -53,9 +60,13 @@ class DownloadInfo {
   bool RegisterFiles();
 
   // Called by the write thread under the owning file's lock once a block is
-  // on disk: records the part and rewrites the resume file.
-  bool OnPartWritten(std::uint32_t file_id, std::uint32_t part_id);
+  // on disk: records the part and has the resume saver write it. Cheap.
+  void OnPartWritten(std::uint32_t file_id, std::uint32_t part_id);
+  // Waits until everything recorded so far is in the resume file; false when
+  // the last save failed. Called when the file system stops.
+  bool FlushResumeData();
 
+  // Writes the resume file now (waiting for the disk).
   bool SaveResumeData();
   bool LoadResumeData();
   void EnsureFileResume(std::uint32_t file_id, std::uint32_t random_value);
@@ -81,8 +92,13 @@ class DownloadInfo {
   bool ApplyTorrentText(const std::string& text);
   bool CheckLocalSeed();
   bool FetchSeed();
-  bool SaveResumeDataLocked();
   void DropUnknownResumeEntries();
+  // Writes data (taken at generation) unless something newer is on disk already.
+  bool WriteResume(const ResumeData& data, std::uint64_t generation);
+  void SaverLoop();
+  // The saver's counters (resume_mutex_ held): nothing counts as saved ahead
+  // of the data.
+  void check_invariant() const;
 
   ConfigService& config_;
   IFileRegistrar& registrar_;
@@ -94,7 +110,18 @@ class DownloadInfo {
   std::uint32_t retry_pause_ms_ = 1000;
 
   mutable std::mutex resume_mutex_;
+  std::condition_variable resume_changed_;  // to the saver: new data or stop
+  std::condition_variable resume_saved_;    // to FlushResumeData
   ResumeData resume_;
+  std::uint64_t generation_ = 0;        // bumped by every change
+  std::uint64_t saved_generation_ = 0;  // what the saver has dealt with
+  bool last_save_ok_ = true;
+  bool stopping_ = false;
+  std::thread saver_;
+
+  std::mutex write_mutex_;  // one writer of the file at a time
+  std::uint64_t written_generation_ = 0;
+  bool files_deleted_ = false;  // DeleteInfoFiles ran: no save may bring them back
 };
 
 }  // namespace zelt

@@ -13,8 +13,11 @@
 #include "platform/block_file.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
+#include "shared/protocol/protocol.h"
 
 namespace zelt {
+
+namespace proto = kestra::protocol;
 
 namespace {
 
@@ -74,9 +77,9 @@ bool File::Open(int fsys, WriteFileThread& thread) {
   if (!backend_->Open(path_)) {
     const int code = backend_->LastError();
     ZLOG(log::kError, kModule, "Open file %s error, Error code: %u\n", path_.c_str(), static_cast<unsigned>(code));
-    owner_.SendErrorStatus({{"ErrorCode", std::to_string(static_cast<unsigned>(code))},
-                            {"ErrorFile", path_},
-                            {"Error", "OpenFile"}});
+    owner_.SendErrorStatus({{proto::kKeyErrorCode, std::to_string(static_cast<unsigned>(code))},
+                            {proto::kKeyErrorFile, path_},
+                            {proto::kKeyError, proto::kErrOpenFile}});
     backend_.reset();
     return false;
   }
@@ -84,7 +87,7 @@ bool File::Open(int fsys, WriteFileThread& thread) {
   if (!on_disk || *on_disk != size_) {
     if (!on_disk || !backend_->SetSize(size_)) {
       ZLOG(log::kError, kModule, "SetFileSize error");
-      owner_.SendErrorStatus({{"ErrorFile", path_}, {"Error", "SetFileSize"}});
+      owner_.SendErrorStatus({{proto::kKeyErrorFile, path_}, {proto::kKeyError, proto::kErrSetFileSize}});
       backend_->Close();
       backend_.reset();
       return false;
@@ -163,9 +166,9 @@ void File::OnWriteComplete(std::uint64_t block_index, int error) {
   if (b == nullptr) return;
   if (error != 0) {
     ZLOG(log::kError, kModule, "Write file error, code = %d. %u[%u]", error, id_, b->index());
-    owner_.SendErrorStatus({{"ErrorCode", std::to_string(static_cast<long>(error))},
-                            {"ErrorFile", path_},
-                            {"Error", "WriteFile"}});
+    owner_.SendErrorStatus({{proto::kKeyErrorCode, std::to_string(static_cast<long>(error))},
+                            {proto::kKeyErrorFile, path_},
+                            {proto::kKeyError, proto::kErrWriteFile}});
     return;  // the block stays Verified in memory
   }
   if (!b->MarkWritten()) return;

@@ -15,8 +15,11 @@
 #include "downloader/storage/download_info.h"
 #include "platform/block_file.h"
 #include "platform/clock.h"
+#include "shared/protocol/protocol.h"
 
 namespace zelt {
+
+namespace proto = kestra::protocol;
 
 namespace {
 
@@ -74,7 +77,7 @@ void FileSystem::set_completion_listener(CompletionListener listener) {
   listener_ = std::move(listener);
 }
 
-void FileSystem::set_priority_listener(std::function<void()> listener) {
+void FileSystem::set_priority_listener(std::function<void(std::uint32_t level)> listener) {
   std::lock_guard<std::mutex> lock(hooks_mutex_);
   priority_listener_ = std::move(listener);
 }
@@ -99,21 +102,28 @@ int FileSystem::Start() {
     if (driver_ != nullptr) driver_->Stop();
     return framework::kPhaseFailed;
   }
-  Configure(config_->current_dir(), config_->params().fsys_mode);
-  info_ = std::make_unique<DownloadInfo>(*config_, *this);
-  if (config_->mode() == kModeRepair) info_->CleanupForRepair(info_folder_);
-  if (!info_->AcquireSeed(info_folder_) || !info_->RegisterFiles()) {
+  if (!Prepare(*config_)) {
     if (driver_ != nullptr) driver_->Stop();
     return framework::kPhaseFailed;
   }
-  ZLOG(log::kNotice, kModule, "注册下载文件成功");
   if (config_->params().generate_download_info) {
     // Only the resume data was wanted: it is written, the program ends.
     DrainWrites();
+    info_->FlushResumeData();
     if (driver_ != nullptr) driver_->Stop();
     return framework::kPhaseFailed;
   }
   return framework::kPhaseDone;
+}
+
+bool FileSystem::Prepare(ConfigService& config) {
+  config_ = &config;
+  Configure(config.current_dir(), config.params().fsys_mode);
+  info_ = std::make_unique<DownloadInfo>(config, *this);
+  if (config.mode() == kModeRepair) info_->CleanupForRepair(info_folder_);
+  if (!info_->AcquireSeed(info_folder_) || !info_->RegisterFiles()) return false;
+  ZLOG(log::kNotice, kModule, "注册下载文件成功");
+  return true;
 }
 
 int FileSystem::Run() {
@@ -128,14 +138,20 @@ int FileSystem::Stop() {
   return framework::kPhaseDone;
 }
 
-int FileSystem::Release() { return framework::kPhaseDone; }
+int FileSystem::Release() {
+  // A start that failed never reaches Stop; its files are let go here.
+  ReleaseFiles();
+  return framework::kPhaseDone;
+}
 
 void FileSystem::ReleaseFiles() {
   if (stopped_) return;
   stopped_ = true;
-  // What is queued reaches the disk before the files close.
+  // What is queued reaches the disk before the files close, and the resume
+  // file records all of it.
   write_thread_.Stop();
   for (File* f : files_.Ordered()) f->Close();
+  if (info_) info_->FlushResumeData();
 }
 
 void FileSystem::DrainWrites() {
@@ -226,14 +242,14 @@ void FileSystem::VerifyAll(std::map<std::uint32_t, RangeSet>& completed) {
   std::uint64_t reported = 0;
   std::mutex result_mutex;
   auto name_files_up_to = [&](std::size_t count) {
-    for (; named_files < count; ++named_files) SendStatus("VerifyFilename", files[named_files]->name());
+    for (; named_files < count; ++named_files) SendStatus(proto::kKeyVerifyFilename, files[named_files]->name());
   };
   auto report = [&](bool final_line) {
     if (!final_line && static_cast<double>(progress - reported) < 0.01 * static_cast<double>(range)) return;
     reported = progress;
     char value[64];
     std::snprintf(value, sizeof value, "%f", static_cast<double>(progress) / static_cast<double>(range));
-    SendStatus("VerifyPercentage", value);
+    SendStatus(proto::kKeyVerifyPercentage, value);
   };
   auto worker = [&](bool lower_priority) {
     if (lower_priority) platform::LowerThreadPriority();
@@ -286,7 +302,13 @@ bool FileSystem::Read(std::uint32_t file_id, char* buffer, std::uint32_t length,
 
 void FileSystem::AddVerified(std::int64_t bytes) {
   std::lock_guard<std::mutex> lock(counters_mutex_);
-  if (bytes < 0 && static_cast<std::uint64_t>(-bytes) > verified_bytes_) InvariantFailed("received bytes below zero");
+  if (bytes < 0 && static_cast<std::uint64_t>(-bytes) > verified_bytes_) {
+#if !defined(NDEBUG) || defined(KESTRA_CHECK_INVARIANTS)
+    InvariantFailed("received bytes below zero");
+#endif
+    verified_bytes_ = 0;
+    return;
+  }
   verified_bytes_ = static_cast<std::uint64_t>(static_cast<std::int64_t>(verified_bytes_) + bytes);
 }
 
@@ -316,7 +338,7 @@ void FileSystem::SendStatus(const std::string& key, const std::string& value) {
     writer = status_writer_;
   }
   if (writer) writer(key, value);
-  else Interactive("%s=%s", key.c_str(), value.c_str());
+  else InteractiveValue(key.c_str(), "%s", value.c_str());
 }
 
 void FileSystem::SendErrorStatus(const std::vector<std::pair<std::string, std::string>>& lines) {
@@ -408,13 +430,13 @@ bool FileSystem::SetPriority(const std::string& name, std::uint32_t start, std::
   const std::uint32_t clipped = static_cast<std::uint32_t>(
       std::min<std::uint64_t>(length, std::uint64_t{target->size()} - start));
   target->AddPriority({start, clipped, level});
-  std::function<void()> listener;
+  std::function<void(std::uint32_t)> listener;
   {
     std::lock_guard<std::mutex> lock(hooks_mutex_);
     priority_segments_.push_back({target->id(), start, clipped, level});
     listener = priority_listener_;
   }
-  if (listener) listener();
+  if (listener) listener(level);
   return true;
 }
 
@@ -471,7 +493,7 @@ void FileSystem::LogUncompleteBlock() {
   }
 }
 
-void FileSystem::DeleteInfoFiles() {
+void FileSystem::DeleteDownloadInfo() {
   if (info_) info_->DeleteInfoFiles();
 }
 

@@ -58,6 +58,10 @@ class FileSystem : public IFileSystemService, public IFileRegistrar {
   void VerifyAll(std::map<std::uint32_t, RangeSet>& completed) override;
   void RecordStartBytes() override;
 
+  // The start-up work without the driver: paths from the configuration,
+  // repair clean-up, torrent and seed, files registered and checked or
+  // restored. false when a step failed (the state and the lines are sent).
+  bool Prepare(ConfigService& config);
   // Without the driver (tools and tests): the download directory (ending in
   // a separator) and the back-end choice; Start sets both from the configuration.
   void Configure(const std::string& download_dir, int fsys);
@@ -65,7 +69,7 @@ class FileSystem : public IFileSystemService, public IFileRegistrar {
   void set_verify_threads(unsigned threads) { verify_threads_ = threads; }
   void set_completion_listener(CompletionListener listener);
   // Called after SetPriority registered a segment.
-  void set_priority_listener(std::function<void()> listener);
+  void set_priority_listener(std::function<void(std::uint32_t level)> listener);
   void set_status_writer(StatusWriter writer);
 
   // --- data ---
@@ -103,7 +107,7 @@ class FileSystem : public IFileSystemService, public IFileRegistrar {
   // Every registered segment, in the order of registration.
   std::vector<PrioritySegment> PrioritySegments();
   // The task's information files and folder (end of a completed download).
-  void DeleteInfoFiles();
+  void DeleteDownloadInfo();
   DownloadInfo* download_info() { return info_.get(); }
 
   // Waits until every queued disk write has completed.
@@ -146,7 +150,7 @@ class FileSystem : public IFileSystemService, public IFileRegistrar {
 
   std::mutex hooks_mutex_;
   CompletionListener listener_;
-  std::function<void()> priority_listener_;
+  std::function<void(std::uint32_t level)> priority_listener_;
   std::vector<PrioritySegment> priority_segments_;
   StatusWriter status_writer_;
 

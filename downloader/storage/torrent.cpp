@@ -6,6 +6,19 @@
 #include "downloader/storage/seed_limits.h"
 
 namespace zelt {
+namespace {
+
+// Server addresses end up in request lines: a control character (CR, LF...)
+// in one is never a real address.
+bool PlainText(std::string_view text) {
+  for (char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 std::optional<TorrentInfo> ParseTorrent(std::string_view text) {
   if (text.size() > kMaxTorrentBytes) return std::nullopt;
@@ -21,7 +34,7 @@ std::optional<TorrentInfo> ParseTorrent(std::string_view text) {
       if (++count > kMaxTorrentServers) return std::nullopt;
       TorrentCdn cdn;
       if (const char* url = e->Attribute("url")) cdn.url = url;
-      if (cdn.url.size() > kMaxUrlBytes) return std::nullopt;
+      if (cdn.url.size() > kMaxUrlBytes || !PlainText(cdn.url)) return std::nullopt;
       // A missing or unreadable factor counts as 0.
       if (const char* factor = e->Attribute("factor")) {
         if (!ParseDecimalI32(factor, cdn.factor)) cdn.factor = 0;
@@ -35,7 +48,7 @@ std::optional<TorrentInfo> ParseTorrent(std::string_view text) {
       const char* port = e->Attribute("port");
       std::uint32_t port_value = 0;
       // An incomplete or unusable tracker is skipped, not fatal.
-      if (ip == nullptr || port == nullptr || std::string_view(ip).size() > kMaxUrlBytes) continue;
+      if (ip == nullptr || port == nullptr || std::string_view(ip).size() > kMaxUrlBytes || !PlainText(ip)) continue;
       if (!ParseDecimalU32(port, port_value) || port_value > 0xFFFF) continue;
       info.trackers.push_back({ip, static_cast<std::uint16_t>(port_value)});
     }
@@ -48,7 +61,7 @@ std::optional<TorrentInfo> ParseTorrent(std::string_view text) {
     }
     if (const auto* config = extra->FirstChildElement("DefaultConfigFile")) {
       if (const char* path = config->Attribute("default_config_file")) info.defaultConfigFile = path;
-      if (info.defaultConfigFile.size() > kMaxUrlBytes) return std::nullopt;
+      if (info.defaultConfigFile.size() > kMaxUrlBytes || !PlainText(info.defaultConfigFile)) return std::nullopt;
     }
   }
   const auto* exist = root->FirstChildElement("Exist");

@@ -6,6 +6,7 @@
 #include "downloader/services/config_service.h"
 #include "downloader/services/monitor_service.h"
 #include "downloader/services/p2p_service.h"
+#include "downloader/storage/file_system.h"
 
 namespace zelt {
 namespace {

@@ -34,15 +34,18 @@ std::string DeadServer() {
   return "http://127.0.0.1:" + std::to_string(l.LocalAddress()->port);
 }
 
-TEST(NetworkService, LocalIpParameterIsTheLocalAddress) {
+TEST(NetworkService, StartTakesTheLocalIpParameterAndTheFirstTracker) {
   framework::InterfaceMgr registry;
   ConfigService config(Params({"-HttpUrl", "http://127.0.0.1:1", "-LocalIp", "127.0.0.9"}));
   NetworkService network;
   registry.Register(kConfigServiceName, &config);
   registry.Register(kNetworkServiceName, &network);
+  config.set_tracker_list({{"127.0.0.5", 9000}, {"127.0.0.6", 9001}});
   ASSERT_EQ(network.Init(), framework::kPhaseDone);
   ASSERT_EQ(network.Start(), framework::kPhaseDone);
   EXPECT_EQ(network.LocalAddress(), "127.0.0.9");
+  EXPECT_EQ(config.main_server_ip(), "127.0.0.5");
+  EXPECT_EQ(config.main_server_port(), 9000);
   EXPECT_EQ(network.Run(), framework::kPhaseNotYet);
   EXPECT_EQ(network.Stop(), framework::kPhaseDone);
   EXPECT_EQ(network.Release(), framework::kPhaseDone);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "downloader/services/config_service.h"
@@ -185,8 +186,9 @@ TEST_F(DownloadInfoTest, FreshRunFetchesEverythingAndScansThenResumes) {
   EXPECT_NE(resume.find("[2]\r\nCompletePartId = \r\n"), std::string::npos) << resume;
   EXPECT_NE(resume.find("[Global]\r\nAllFileId = 1|2\r\n"), std::string::npos) << resume;
 
-  // A block written later is recorded at once.
-  ASSERT_TRUE(run->info->OnPartWritten(2, 0));
+  // A block written later reaches the resume file.
+  run->info->OnPartWritten(2, 0);
+  ASSERT_TRUE(run->info->FlushResumeData());
   EXPECT_NE(InfoFile(".Download_Info_Data").find("[2]\r\nCompletePartId = 0\r\n"), std::string::npos);
   const auto begins = run->registrar.http_begin;
 
@@ -228,6 +230,34 @@ TEST_F(DownloadInfoTest, LaterServersAndLaterPassesAreTried) {
   auto bad = NewRun(kModeUpdate, {wrong});
   EXPECT_FALSE(bad->info->AcquireSeed(InfoFolder()));
   EXPECT_EQ(bad->config->StateHistory(), (std::vector<std::int32_t>{kGetSeedMd5, kGetSeedMd5Fail}));
+}
+
+TEST_F(DownloadInfoTest, HostileTorrentServersEndInStateSix) {
+  // Each server misbehaves in its own way; none of it may crash, hang or
+  // leave anything behind.
+  TempDir root;
+  kestra::test::NginxOptions options;
+  options.server_config =
+      "location = /loop/p1.tq.data { return 302 /loop/p1.tq.data; }\n"
+      "location = /error/p1.tq.data { return 500; }\n";
+  TorrentInfo valid;
+  valid.cdnList = {{Base(), 1}};
+  valid.seed.name = "t.seed";
+  valid.seed.size = 10;
+  const std::string text = WriteTorrent(valid);
+  ASSERT_TRUE(ParseTorrent(text).has_value());
+  root.Write("big/p1.tq.data", text + "<!--" + std::string(2u << 20, 'x') + "-->");
+  root.Write("junk/p1.tq.data", std::string("\x1f\x8b\x08\x00junk\0\xff", 12));
+  root.Write("nofile/p1.tq.data", "<Root><Server><Http url=\"http://127.0.0.1/\"/></Server><Exist/></Root>");
+  NginxServer hostile(root.path(), options);
+  std::vector<std::string> urls;
+  for (const char* path : {"/loop", "/error", "/big", "/junk", "/nofile", "/absent"}) urls.push_back(hostile.Url(path));
+  auto run = NewRun(kModeDownload, urls);
+  EXPECT_FALSE(run->info->AcquireSeed(InfoFolder()));
+  EXPECT_EQ(run->config->StateHistory(), (std::vector<std::int32_t>{kGetSeedMd5, kGetSeedMd5Fail}));
+  EXPECT_FALSE(HasInfoFile(".Torrent"));
+  EXPECT_FALSE(HasInfoFile(".Seed"));
+  EXPECT_TRUE(run->config->cdn_list().empty()) << "nothing of a refused torrent is applied";
 }
 
 TEST_F(DownloadInfoTest, TorrentKeptAndReusedOnlyInModeDownload) {
@@ -425,7 +455,8 @@ TEST_F(DownloadInfoTest, SaveReplacesTheResumeFileWholeOrNotAtAll) {
   auto run = NewRun();
   ASSERT_TRUE(run->info->AcquireSeed(InfoFolder()));
   ASSERT_TRUE(run->info->RegisterFiles());
-  ASSERT_TRUE(run->info->OnPartWritten(1, 1));
+  run->info->OnPartWritten(1, 1);
+  ASSERT_TRUE(run->info->FlushResumeData());
   const std::string before = InfoFile(".Download_Info_Data");
   EXPECT_NE(before.find("CompletePartId = 1\r\n"), std::string::npos);
   EXPECT_FALSE(HasInfoFile(".Download_Info_Data.tmp"));
@@ -433,12 +464,42 @@ TEST_F(DownloadInfoTest, SaveReplacesTheResumeFileWholeOrNotAtAll) {
   // The temporary name cannot be written: the save fails and the resume file
   // is left exactly as it was.
   fs::MakeDirectories(download_.path() + "/P2PUpdater_Info/.Download_Info_Data.tmp");
-  EXPECT_FALSE(run->info->OnPartWritten(1, 2));
+  run->info->OnPartWritten(1, 2);
+  EXPECT_FALSE(run->info->FlushResumeData());
+  EXPECT_FALSE(run->info->SaveResumeData());
   EXPECT_EQ(InfoFile(".Download_Info_Data"), before);
   fs::RemoveTree(download_.path() + "/P2PUpdater_Info/.Download_Info_Data.tmp");
   // The part is not forgotten: the next save carries it.
-  ASSERT_TRUE(run->info->OnPartWritten(2, 0));
+  run->info->OnPartWritten(2, 0);
+  ASSERT_TRUE(run->info->FlushResumeData());
   EXPECT_NE(InfoFile(".Download_Info_Data").find("CompletePartId = 1|2\r\n"), std::string::npos);
+}
+
+TEST_F(DownloadInfoTest, ManyBlocksFromSeveralThreadsAllReachTheResumeFile) {
+  MakeTask();
+  {
+    auto run = NewRun();
+    ASSERT_TRUE(run->info->AcquireSeed(InfoFolder()));
+    ASSERT_TRUE(run->info->RegisterFiles());
+    // Part ids beyond the seed's are kept as recorded; the writers race the saver.
+    std::vector<std::thread> writers;
+    for (std::uint32_t t = 0; t < 4; ++t) {
+      writers.emplace_back([&, t] {
+        for (std::uint32_t i = 0; i < 500; ++i) run->info->OnPartWritten(1 + t % 2, t * 500 + i);
+      });
+    }
+    for (std::thread& w : writers) w.join();
+    // No flush: the end of DownloadInfo saves what is pending.
+  }
+  ResumeData data;
+  ASSERT_TRUE(ReadResumeText(InfoFile(".Download_Info_Data"), data));
+  RangeSet odd, even;
+  odd.InsertRange(0, 499);
+  odd.InsertRange(1000, 1499);
+  even.InsertRange(500, 999);
+  even.InsertRange(1500, 1999);
+  EXPECT_EQ(data.completed_parts[1], odd);
+  EXPECT_EQ(data.completed_parts[2], even);
 }
 
 TEST_F(DownloadInfoTest, RepairCleanupRemovesTheInformationFolder) {
@@ -455,6 +516,20 @@ TEST_F(DownloadInfoTest, RepairCleanupRemovesTheInformationFolder) {
   repair->info->CleanupForRepair(InfoFolder());
   EXPECT_FALSE(fs::Exists(download_.path() + "/P2PUpdater_Info"));
   EXPECT_EQ(download_.Read("game.dat"), "data");
+}
+
+TEST_F(DownloadInfoTest, DeletedInformationStaysDeleted) {
+  MakeTask();
+  auto run = NewRun();
+  ASSERT_TRUE(run->info->AcquireSeed(InfoFolder()));
+  ASSERT_TRUE(run->info->RegisterFiles());
+  run->info->OnPartWritten(1, 0);
+  // At the end of a completed download: a block completion that is still
+  // being saved must not bring the folder back.
+  run->info->DeleteInfoFiles();
+  run->info->OnPartWritten(1, 1);
+  EXPECT_FALSE(run->info->FlushResumeData());
+  EXPECT_FALSE(fs::Exists(download_.path() + "/P2PUpdater_Info"));
 }
 
 }  // namespace

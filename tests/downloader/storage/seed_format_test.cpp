@@ -109,6 +109,9 @@ TEST(TorrentTest, Rejections) {
          for (std::size_t i = 0; i <= kMaxTorrentServers; ++i) s += "<Http url=\"http://127.0.0.1/\"/>";
          return s;
        }(), kSeedFile)},
+      {"line break in a CDN address", Torrent("<Http url=\"http://127.0.0.1/&#13;&#10;Host: x\"/>", kSeedFile)},
+      {"control character in the configuration path",
+       Torrent(kHttp, kSeedFile, "<Extra><DefaultConfigFile default_config_file=\"a&#10;b\"/></Extra>")},
       {"larger than the bound", Torrent(kHttp, kSeedFile, "<!--" + std::string(kMaxTorrentBytes, 'x') + "-->")},
   };
   for (const Case& c : cases) EXPECT_FALSE(ParseTorrent(c.text).has_value()) << c.why;
@@ -118,7 +121,8 @@ TEST(TorrentTest, FieldsAndDefaults) {
   const std::string text = Torrent(
       "<Http url=\"http://127.0.0.1:9/a\" factor=\"-4\"/><Http/><Http url=\"http://127.0.0.1:9/b\" factor=\"x\"/>"
       "<Tracker ip=\"127.0.0.1\" port=\"7000\"/><Tracker ip=\"127.0.0.2\"/>"
-      "<Tracker ip=\"127.0.0.3\" port=\"70000\"/><Tracker ip=\"127.0.0.4\" port=\"7001\"/>",
+      "<Tracker ip=\"127.0.0.3\" port=\"70000\"/><Tracker ip=\"127.0.0.5&#10;\" port=\"1\"/>"
+      "<Tracker ip=\"127.0.0.4\" port=\"7001\"/>",
       "<Other/>" + kSeedFile + "<File id=\"5\" name=\"second\" size=\"1\" md5=\"00\"/>",
       "<Extra><TotalSize size=\"123456789012\"/><DefaultConfigFile default_config_file=\"cfg/server.ini\"/></Extra>"
       "<NonExist><File name=\"x\"/></NonExist>");
