@@ -71,4 +71,12 @@ std::string Utf8ToGbk(std::string_view utf8) {
   return out;
 }
 
+std::string Utf16LeToGbk(std::string_view utf16) {
+  return Convert("GBK", "UTF-16LE", utf16, "?", 2);
+}
+
+std::string GbkToUtf16Le(std::string_view gbk) {
+  return Convert("UTF-16LE", "GB18030", gbk, std::string_view("?\0", 2), 1);
+}
+
 }  // namespace platform::charset

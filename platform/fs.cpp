@@ -137,13 +137,15 @@ bool MoveFile(std::string_view from, std::string_view to, bool replace) {
 
 bool CopyFile(std::string_view from, std::string_view to, bool fail_if_exists) {
   std::string f = Native(from), t = Native(to);
-  int in = ::open(f.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO in the source's place must not block the open.
+  int in = ::open(f.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return false;
   struct stat st;
   if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(in);
     return false;
   }
+  ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : O_TRUNC);
   int out = ::open(t.c_str(), flags, st.st_mode & 07777);
   if (out < 0) {
@@ -294,7 +296,9 @@ bool File::Open(std::string_view path, Access access, Disposition disposition, S
 
   // Always open with read access too, so that the presence locks (read locks)
   // can be taken whatever the caller asked for.
-  int flags = O_CLOEXEC | (writes ? O_RDWR : O_RDONLY);
+  // O_NONBLOCK: opening a FIFO (or a device) must never wait for a peer;
+  // such files are refused below and the flag is cleared for regular ones.
+  int flags = O_CLOEXEC | O_NONBLOCK | (writes ? O_RDWR : O_RDONLY);
   switch (disposition) {
     case Disposition::OpenExisting: break;
     case Disposition::CreateAlways: flags |= O_CREAT; break;
@@ -313,12 +317,16 @@ bool File::Open(std::string_view path, Access access, Disposition disposition, S
     return false;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    // Only regular files hold data of ours: a directory, FIFO, socket or
+    // device in a file's place is unreadable.
+    const bool directory = S_ISDIR(st.st_mode);
     ::close(fd);
     open_error_ = OpenError::Denied;
-    errno = EISDIR;
+    errno = directory ? EISDIR : EACCES;
     return false;
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
   bool deny_read = share == Share::None;
   bool deny_write = share != Share::ReadWrite;

@@ -39,9 +39,12 @@ std::vector<std::string> SplitBlanks(const std::string& s) {
   std::vector<std::string> out;
   std::size_t i = 0;
   while (i < s.size() && out.size() < kMaxListEntries) {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    // Line breaks separate too: an address must never carry one into a
+    // request line.
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (i < s.size() && blank(s[i])) ++i;
     std::size_t start = i;
-    while (i < s.size() && s[i] != ' ' && s[i] != '\t') ++i;
+    while (i < s.size() && !blank(s[i])) ++i;
     if (i > start) out.push_back(s.substr(start, i - start));
   }
   return out;

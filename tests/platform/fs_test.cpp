@@ -1,6 +1,11 @@
+#include "platform/file_stream.h"
 #include "platform/fs.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "tests/support/temp_dir.h"
 
@@ -51,6 +56,35 @@ TEST(FsFiles, ReadWholeFileRefusesWhatIsTooLarge) {
   EXPECT_FALSE(ReadWholeFile(dir / "f", out, 99));
   EXPECT_TRUE(ReadWholeFile(dir / "f", out, 100));
   EXPECT_EQ(out.size(), 100u);
+}
+
+// Opening never waits: a FIFO with no writer (and any other file that is not
+// a regular file) is refused at once by every way of opening for reading.
+TEST(FsFiles, FifoIsRefusedWithoutWaiting) {
+  kestra::test::TempDir dir;
+  const std::string fifo = dir / "fifo";
+  ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+  std::string text = "stale";
+  EXPECT_FALSE(platform::fs::ReadWholeFile(fifo, text));
+  EXPECT_EQ(text, "");
+  for (auto access : {platform::fs::Access::Read, platform::fs::Access::ReadWrite}) {
+    platform::fs::File f;
+    EXPECT_FALSE(f.Open(fifo, access, platform::fs::Disposition::OpenExisting));
+    EXPECT_EQ(f.last_open_error(), platform::fs::OpenError::Denied);
+  }
+  EXPECT_FALSE(platform::fs::CopyFile(fifo, dir / "copy", false));
+  EXPECT_FALSE(dir.Exists("copy"));
+  EXPECT_EQ(platform::fs::OpenReadStream(fifo), nullptr);
+  // A regular file still opens as a stream that reads normally.
+  dir.Write("plain", "abc");
+  std::FILE* stream = platform::fs::OpenReadStream(dir / "plain");
+  ASSERT_NE(stream, nullptr);
+  char buffer[8] = {};
+  EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, stream), 3u);
+  EXPECT_EQ(std::string(buffer), "abc");
+  std::fclose(stream);
+  EXPECT_EQ(platform::fs::OpenReadStream(dir / "missing"), nullptr);
+  EXPECT_EQ(platform::fs::OpenReadStream(dir.path()), nullptr);  // a directory
 }
 
 TEST(FsFiles, ListDirectoryNamesFilesAndFolders) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/fs.h"
@@ -87,10 +88,10 @@ TEST(ProfileEdit, Table) {
   const EditCase cases[] = {
       {"new file", "", "Setting", "MICROVER", "1", "[Setting]\r\nMICROVER=1\r\n"},
       {"replace keeps other lines", "[Setting]\r\nVersion=1.0.0\r\nmicrover=5\r\nX=y\r\n",
-       "Setting", "MICROVER", "1", "[Setting]\r\nVersion=1.0.0\r\nMICROVER=1\r\nX=y\r\n"},
+       "Setting", "MICROVER", "1", "[Setting]\r\nVersion=1.0.0\r\nmicrover=1\r\nX=y\r\n"},
       {"append to section before the next", "[A]\r\nk=1\r\n\r\n[B]\r\nz=2\r\n", "A", "n", "v",
        "[A]\r\nk=1\r\nn=v\r\n\r\n[B]\r\nz=2\r\n"},
-      {"new section at the end", "[A]\r\nk=1", "B", "n", "v", "[A]\r\nk=1\r\n\r\n[B]\r\nn=v\r\n"},
+      {"new section at the end", "[A]\r\nk=1", "B", "n", "v", "[A]\r\nk=1\r\n[B]\r\nn=v\r\n"},
       {"lf line ends are kept", "[A]\nk=1\nj=2\n", "A", "k", "9", "[A]\nk=9\nj=2\n"},
       {"delete a key", "[A]\r\nk=1\r\nj=2\r\n", "A", "k", nullptr, "[A]\r\nj=2\r\n"},
       {"delete a missing key changes nothing", "[A]\r\nj=2\r\n", "A", "k", nullptr, "[A]\r\nj=2\r\n"},
@@ -105,6 +106,83 @@ TEST(ProfileEdit, Table) {
   }
 }
 
+// Where the profile functions of the system are known to behave in a way a
+// naive INI reader would not, the file functions behave the same. Each case
+// starts from the file's bytes and either reads one value or writes one and
+// compares the whole file afterwards.
+std::string Utf16(std::string_view ascii) {  // ASCII only: each byte, then 0
+  std::string out;
+  for (char c : ascii) {
+    out.push_back(c);
+    out.push_back('\0');
+  }
+  return out;
+}
+const std::string kBom = "\xFF\xFE";
+
+TEST(ProfileFile, BehavesLikeTheSystemFunctions) {
+  struct Case {
+    const char* name;
+    std::string file;
+    const char* section;
+    const char* key;
+    const char* value;  // nullptr: read; otherwise write this value
+    std::string expected;  // read: the value; write: the file afterwards
+  };
+  const Case cases[] = {
+      {"a CR alone ends no line", "[A]\rk=v\r", "A", "k", nullptr, "d"},
+      {"a NUL inside a value ends it", std::string("[A]\r\nk=ab\0cd\r\n", 15), "A", "k", nullptr, "ab"},
+      {"a NUL ends a section name", std::string("[A\0junk]\r\nk=v\r\n", 17), "A", "k", nullptr, "v"},
+      {"a NUL ends a key name", std::string("[A]\r\nk\0junk=v\r\n", 17), "A", "k", nullptr, "v"},
+      {"GBK trail byte ] closes the section name", "[\x81]x]\r\nk=v\r\n", "\x81", "k", nullptr, "v"},
+      {"so the whole character finds nothing", "[\x81]x]\r\nk=v\r\n", "\x81]x", "k", nullptr, "d"},
+      {"UTF-16 with its mark is read",
+       kBom + Utf16("[A]\r\nk=") + "\xF4\x66\xB0\x65" + Utf16("\r\n"), "A", "k", nullptr,
+       "更新"},
+      {"UTF-16 is written back as UTF-16", kBom + Utf16("[A]\r\nk=v\r\n"), "A", "n", "更新",
+       kBom + Utf16("[A]\r\nk=v\r\nn=") + "\xF4\x66\xB0\x65" + Utf16("\r\n")},
+      {"UTF-16 new section", kBom + Utf16("[A]\r\nk=v\r\n"), "B", "x", "1",
+       kBom + Utf16("[A]\r\nk=v\r\n[B]\r\nx=1\r\n")},
+      {"blanks around arguments on reads", "[A]\r\nk=v\r\n", " A ", "\tk ", nullptr, "v"},
+      {"blanks around arguments on writes", "[A]\r\nk=v\r\n", " A ", " k ", "1", "[A]\r\nk=1\r\n"},
+      {"blank-padded new section is written trimmed", "[A]\r\nk=v\r\n", " B ", " x ", "1",
+       "[A]\r\nk=v\r\n[B]\r\nx=1\r\n"},
+      {"no empty line before an appended section", "[A]\r\nk=v", "B", "x", "1",
+       "[A]\r\nk=v\r\n[B]\r\nx=1\r\n"},
+      {"replacing keeps the file's spelling of the key", "[Setting]\r\nmicrover=5\r\n", "Setting",
+       "MICROVER", "1", "[Setting]\r\nmicrover=1\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kestra::test::TempDir dir;
+    dir.Write("p.ini", c.file);
+    if (c.value == nullptr) {
+      EXPECT_EQ(platform::profile::GetString(dir / "p.ini", c.section, c.key, "d"), c.expected);
+    } else {
+      ASSERT_TRUE(platform::profile::WriteString(dir / "p.ini", c.section, c.key, c.value));
+      EXPECT_EQ(dir.Read("p.ini"), c.expected);
+      // A second identical write changes nothing, and the value reads back.
+      ASSERT_TRUE(platform::profile::WriteString(dir / "p.ini", c.section, c.key, c.value));
+      EXPECT_EQ(dir.Read("p.ini"), c.expected);
+      EXPECT_EQ(platform::profile::GetString(dir / "p.ini", c.section, c.key, "d"), c.value);
+    }
+  }
+}
+
+// A FIFO (or any file that is not a regular file) in a profile's place is
+// unreadable: reads give the default at once and writes fail, where an open
+// would otherwise wait for a writer for ever.
+TEST(ProfileFile, FifoInPlaceOfTheFileIsUnreadable) {
+  kestra::test::TempDir dir;
+  const std::string fifo = dir / "update.ini";
+  ASSERT_EQ(std::system(("mkfifo '" + fifo + "'").c_str()), 0);
+  EXPECT_EQ(platform::profile::GetString(fifo, "Setting", "Version", "0.0.0"), "0.0.0");
+  EXPECT_FALSE(platform::profile::WriteString(fifo, "Setting", "Version", "1.0.0"));
+  EXPECT_FALSE(platform::profile::DeleteSection(fifo, "Setting"));
+  EXPECT_FALSE(platform::fs::IsRegularFile(fifo));
+  EXPECT_TRUE(platform::fs::Exists(fifo));  // left as it was
+}
+
 TEST(ProfileFile, WriteCreatesFileAndReadsBack) {
   kestra::test::TempDir dir;
   std::string file = dir / "sub/../update.ini";
@@ -113,7 +191,7 @@ TEST(ProfileFile, WriteCreatesFileAndReadsBack) {
   ASSERT_TRUE(platform::profile::WriteString(file, "Setting", "Version", "2.5.17"));
   ASSERT_TRUE(platform::profile::WriteString(file, "Other", "Key", "v"));
   EXPECT_EQ(platform::profile::GetString(file, "setting", "VERSION", "0.0.0"), "2.5.17");
-  EXPECT_EQ(dir.Read("update.ini"), "[Setting]\r\nVersion=2.5.17\r\n\r\n[Other]\r\nKey=v\r\n");
+  EXPECT_EQ(dir.Read("update.ini"), "[Setting]\r\nVersion=2.5.17\r\n[Other]\r\nKey=v\r\n");
   EXPECT_FALSE(dir.Exists("update.ini.kestra-new"));
 }
 

@@ -38,6 +38,8 @@ void DialogLink::Deliver(const NoticeFetchResult& result) {
     LogInfo("Patch维护公告下载完成");
   } else {
     LogError("Patch维护公告下载失败!");
+    // Why: a refused status, a socket error, or a body that would not decode.
+    if (!result.error.empty()) LogError("%s", result.error.c_str());
     dialog_->Post(kMsgNoticeText, 0, 0);
   }
 }

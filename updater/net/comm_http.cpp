@@ -1,5 +1,7 @@
 #include "updater/net/comm_http.h"
 
+#include <algorithm>
+
 #include "platform/clock.h"
 #include "updater/net/body_decoding.h"
 #include "updater/net/socket_error_text.h"
@@ -132,40 +134,52 @@ void CommHttp::ReceiveResponse() {
 void CommHttp::Close() { socket_.Close(); }
 
 void CommHttp::CheckStatus() {
-  const std::size_t newline = response_.find('\n');
-  // "200 OK" anywhere on the first line (anywhere at all without a line end).
-  if (response_.rfind("200 OK", newline) != std::string::npos) {
-    ok_ = true;
-    return;
-  }
-  ok_ = false;
-  const std::size_t space = response_.find(' ');
-  if (space == std::string::npos || newline == std::string::npos || space + 1 >= newline) return;
-  // The status line from its first space, without the line end.
-  std::size_t end = newline;
-  if (response_[end - 1] == '\r') --end;
-  std::size_t length = end - space;
-  if (length > kMaxStatusErrorBytes) length = kMaxStatusErrorBytes;
-  error_ = response_.substr(space, length);
+  ResponseReading reading = ReadResponse(response_);
+  ok_ = reading.ok;
+  body_ = std::move(reading.body);
+  if (!ok_ && !reading.error.empty()) error_ = std::move(reading.error);
 }
 
-std::string CommHttp::GetBody() const {
-  if (!ok_) return {};
-  const std::size_t blank = response_.find("\r\n\r\n");
-  if (blank == std::string::npos) return {};
-  const std::string_view headers(response_.data(), blank);
-  std::string_view body(response_);
-  body.remove_prefix(blank + 4);
+ResponseReading ReadResponse(std::string_view response) {
+  ResponseReading reading;
+  const std::size_t newline = response.find('\n');
+  // "200 OK" anywhere on the first line (anywhere at all without a line end).
+  if (response.rfind("200 OK", newline) == std::string_view::npos) {
+    const std::size_t space = response.find(' ');
+    if (space == std::string_view::npos || newline == std::string_view::npos || space + 1 >= newline)
+      return reading;
+    // The status line from its first space, without the line end.
+    std::size_t end = newline;
+    if (response[end - 1] == '\r') --end;
+    reading.error = response.substr(space, std::min(end - space, kMaxStatusErrorBytes));
+    return reading;
+  }
+
+  const std::size_t blank = response.find("\r\n\r\n");
+  if (blank == std::string_view::npos) {
+    reading.ok = true;  // accepted, with nothing after the headers
+    return reading;
+  }
+  const std::string_view headers = response.substr(0, blank);
+  std::string_view body = response.substr(blank + 4);
 
   std::string joined;
   if (IsChunked(headers)) {
-    if (!DecodeChunked(body, joined)) return {};
+    if (!DecodeChunked(body, joined)) {
+      reading.error = kBadChunkedBodyText;
+      return reading;
+    }
     body = joined;
   }
-  if (headers.find("Content-Encoding: gzip") == std::string_view::npos) return std::string(body);
-  std::string decoded;
-  if (!GunzipBody(body, decoded)) return {};
-  return decoded;
+  if (headers.find("Content-Encoding: gzip") == std::string_view::npos) {
+    reading.body.assign(body);
+  } else if (!GunzipBody(body, reading.body)) {
+    reading.body.clear();
+    reading.error = kBadGzipBodyText;
+    return reading;
+  }
+  reading.ok = true;
+  return reading;
 }
 
 }  // namespace NetModel

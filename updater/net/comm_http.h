@@ -28,6 +28,20 @@ inline constexpr std::size_t kMaxStatusErrorBytes = 200;
 
 inline constexpr char kTimeOutText[] = "Time Out!!!";
 inline constexpr char kResponseTooLargeText[] = "Response too large";
+// Error texts of an accepted response whose body cannot be decoded.
+inline constexpr char kBadChunkedBodyText[] = "Bad chunked body";
+inline constexpr char kBadGzipBodyText[] = "Bad gzip body";
+
+// What a complete response text says. ok only with "200 OK" on the status
+// line and a body that decodes (chunked framing, then gzip where announced);
+// otherwise error holds the refused status line from its first space, or the
+// text of the decoding failure, and body is empty.
+struct ResponseReading {
+  bool ok = false;
+  std::string error;
+  std::string body;
+};
+ResponseReading ReadResponse(std::string_view response);
 
 // The request every caller sends: path with its leading "/", host without
 // the port.
@@ -46,11 +60,12 @@ class CommHttp : public SimpleHttp {
   // the two budgets.
   void Request(std::string_view request_text);
 
-  // True only after a response whose status line carries "200 OK".
+  // True only after a response whose status line carries "200 OK" and whose
+  // body could be decoded.
   bool ok() const { return ok_; }
   // The body after the first blank line, decoded; empty when the request
-  // failed, the response has no blank line, or decoding failed.
-  std::string GetBody() const;
+  // failed or the response has no blank line.
+  std::string GetBody() const { return ok_ ? body_ : std::string(); }
   std::string GetError() const { return error_; }
   // Everything received, as it arrived.
   const std::string& response_text() const { return response_; }
@@ -84,6 +99,7 @@ class CommHttp : public SimpleHttp {
   std::string response_;
   platform::net::Socket socket_;
   std::string error_;
+  std::string body_;
   bool ok_ = false;
 
   Resolver resolver_;

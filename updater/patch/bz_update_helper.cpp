@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file_stream.h"
 #include "platform/fs.h"
 #include "updater/patch/package_format.h"
 
@@ -40,7 +41,7 @@ bool BzUpdateHelper::Open(std::uint32_t expected_version, std::string_view displ
   expected_version_ = expected_version;
   display_name_ = std::string(display_name);
 
-  file_ = std::fopen(platform::fs::NativePath(path).c_str(), "rb");
+  file_ = platform::fs::OpenReadStream(path);
   if (file_ == nullptr) {
     SetError("打开更新数据文件[%s]失败!\n请确认更新时游戏不在运行。");
     return false;

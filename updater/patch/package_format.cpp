@@ -120,7 +120,11 @@ std::vector<std::string_view> NameParts(std::string_view name) {
 
 bool IsSafeRelativeName(std::string_view name) {
   if (name.empty() || IsSeparator(name[0])) return false;
-  if (name.size() >= 2 && name[1] == ':') return false;
+  // A ":" is a drive letter or a stream name on the system these names come
+  // from, wherever it stands ("x/../C:y" is "C:y" once resolved).
+  if (name.find(':') != std::string_view::npos) return false;
+  // The system call would see only the text before a NUL: another name.
+  if (name.find('\0') != std::string_view::npos) return false;
   int depth = 0;
   for (std::string_view part : NameParts(name)) {
     if (part == "..") {

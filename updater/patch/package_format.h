@@ -65,8 +65,9 @@ std::vector<std::string> ParseDeleteList(std::string_view data);
 std::vector<MoveItem> ParseMoveList(std::string_view data);
 
 // A name that a package may use for a file of the installation: not empty,
-// not absolute, no drive letter, no ".." that climbs above the root, and
-// naming something below the root rather than the root itself.
+// not absolute, no ":" (drive letter or stream), no NUL, no ".." that climbs
+// above the root, and naming something below the root rather than the root
+// itself.
 // "\\" and "/" are both separators, as they are for the file layer.
 bool IsSafeRelativeName(std::string_view name);
 

@@ -45,6 +45,8 @@ void VerifyTable::Load() {
     std::int64_t size = 0;
     const auto [rest, error] = std::from_chars(number.data(), number.data() + number.size(), size);
     if (error != std::errc() || rest != number.data() + number.size()) continue;
+    // A size is never negative; -1 would match the "cannot size" of a missing copy.
+    if (size < 0) continue;
     if (!IsSafeRelativeName(name)) {
       LogError("备份验证表中的文件名不合法，已跳过：%s", std::string(name).c_str());
       continue;
@@ -64,7 +66,8 @@ bool VerifyTable::AddFile(std::string_view name) {
 bool VerifyTable::Verify() const {
   if (mode_ != Mode::Read || entries_.empty()) return false;
   for (const Entry& entry : entries_) {
-    if (SizeOfFile(base_directory_ + "/" + entry.name) != entry.size) return false;
+    const std::int64_t size = SizeOfFile(base_directory_ + "/" + entry.name);
+    if (size < 0 || size != entry.size) return false;
   }
   return true;
 }

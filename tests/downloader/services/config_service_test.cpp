@@ -105,6 +105,12 @@ TEST(ConfigServiceTest, CdnListReplacesOnlyWithEntries) {
   // Entries are separated by blanks, even inside the brackets.
   EXPECT_EQ(ParseCdnList("http://h/< 7>"), (std::vector<CdnEntry>{{"http://h/", 0}, {"7>", 0}}));
   EXPECT_EQ(ParseCdnList("http://h/<-2>"), (std::vector<CdnEntry>{{"http://h/", -2}}));
+  // Line breaks separate entries too: no address carries one into a request.
+  EXPECT_EQ(ParseCdnList("http://a/\rhttp://b/<2>\r\n\"http://c/\"\n"),
+            (std::vector<CdnEntry>{{"http://a/", 0}, {"http://b/", 2}, {"http://c/", 0}}));
+  c.ApplyServerConfig("HttpList=http://127.0.0.1:1/\rGET http://127.0.0.1:2/\n");
+  EXPECT_EQ(c.http_list(),
+            (std::vector<std::string>{"http://127.0.0.1:1/", "GET", "http://127.0.0.1:2/"}));
 }
 
 TEST(ConfigServiceTest, OversizedConfigurationChangesNothing) {

@@ -136,6 +136,30 @@ TEST_F(KestraPackTest, ListPrintsOneLinePerSection) {
   EXPECT_NE(missing.err.find("none.tq"), std::string::npos);
 }
 
+// A FIFO in place of a file the tool reads (the package, the move list, a
+// file of the new tree) is refused as unreadable instead of blocking the
+// tool for ever in its open.
+TEST_F(KestraPackTest, FifoInPlaceOfAnInputIsRefused) {
+  MakeTrees();
+  auto fifo = [&](const std::string& relative) {
+    ASSERT_EQ(std::system(("mkfifo '" + (dir_ / relative) + "'").c_str()), 0) << relative;
+  };
+  fifo("fifo.tq");
+  ToolRun listed = Execute(dir_, kTool + " list --version 1.0.1 fifo.tq");
+  EXPECT_EQ(listed.code, 1);
+  EXPECT_NE(listed.err.find("fifo.tq"), std::string::npos) << listed.err;
+
+  fifo("fifo-moves.txt");
+  ToolRun moved = Execute(dir_, kTool + " make --old old --new new --version 1.0.1 --move-list fifo-moves.txt");
+  EXPECT_NE(moved.code, 0);
+  EXPECT_FALSE(dir_.Exists("patch1.0.1.tq"));
+
+  fifo("new/data/pipe.dat");
+  ToolRun made = Execute(dir_, kTool + " make --old old --new new --version 1.0.1");
+  EXPECT_NE(made.code, 0);
+  EXPECT_NE(made.err.find("pipe.dat"), std::string::npos) << made.err;
+}
+
 TEST_F(KestraPackTest, ApplyAnswersItsBoxesThroughTheScriptFrontend) {
   dir_.Write("inst/update.ini", "[Setting]\r\nVersion=1.0.0\r\n");
   patch::test::WritePackage(dir_ / "p.tq", 0x01000001,

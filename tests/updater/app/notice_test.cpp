@@ -8,6 +8,8 @@
 #include "tests/support/script_server.h"
 #include "tests/updater/app/dialog_harness.h"
 #include "updater/app/dialog.h"
+#include "updater/log/log.h"
+#include "updater/net/comm_http.h"
 
 namespace kestra::app {
 namespace {
@@ -80,6 +82,52 @@ TEST_F(NoticeFetchTest, FailedFetchLeavesTheBoxEmpty) {
   std::vector<std::string> lines = RunDialogWithNotice(server.Url("/images/ad_pic/patchinfo.txt"), 1000);
   EXPECT_EQ(NoticeLine(lines), "");
   EXPECT_EQ(lines.back(), R"({"event":"end","result":1})");
+}
+
+// A notice whose body cannot be decoded is a failed download: nothing is put
+// into the box, and the log says it failed and why.
+TEST_F(NoticeFetchTest, UndecodableBodyIsLoggedAsAFailure) {
+  struct Case {
+    const char* name;
+    std::string response;
+    const char* reason;
+  };
+  const std::string gzip_head("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10);
+  const Case cases[] = {
+      {"corrupt_gzip", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzip_head + "not deflate",
+       NetModel::kBadGzipBodyText},
+      {"bad_chunks", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n",
+       NetModel::kBadChunkedBodyText},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ScriptedInstall install;
+    log::SetLogBaseDir(install.dir().path());
+    ASSERT_EQ(log::OpenChannel(0, "kestra.log", "KestraTool"), 0);
+    ScriptServer server(Script().ReadRequest().Send(c.response));
+    install.dir().Write("update.ini", "[Setting]\r\nInfoURL=" + server.Url("/n.txt") + "\r\n");
+    DialogServices services;
+    // Closes once the failure's reason is logged (or a notice was shown).
+    std::string log_path = install.dir() / "Log/kestra.log";
+    std::string reason = c.reason;
+    services.start_worker = [log_path, reason](CkestraDlg& d, int) {
+      return std::thread([log_path, reason, &d] {
+        test::WaitForLine(log_path, reason, 10000);
+        d.Post(kMsgClose, 0, 0);
+      });
+    };
+    std::unique_ptr<ui::Frontend> frontend = install.Frontend();
+    {
+      CkestraDlg dialog(0, services, frontend.get());
+      dialog.RunModal();
+    }
+    log::CloseAll();
+    EXPECT_EQ(NoticeLine(install.Transcript()), "");
+    const std::string logged = install.dir().Read("Log/kestra.log");
+    EXPECT_NE(logged.find("Patch维护公告下载失败!"), std::string::npos) << logged;
+    EXPECT_NE(logged.find(c.reason), std::string::npos) << logged;
+    EXPECT_EQ(logged.find("Patch维护公告下载完成"), std::string::npos) << logged;
+  }
 }
 
 TEST_F(NoticeFetchTest, HostileBodyIsShownBoundedAndConverted) {

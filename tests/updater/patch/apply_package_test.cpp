@@ -338,6 +338,24 @@ TEST_F(ApplyPackageTest, UnsafeListEntriesAreSkippedAndLogged) {
   EXPECT_TRUE(log_.Contains("移动列表中的文件名不合法，已跳过：m.dat >> ../../escaped"));
 }
 
+// A NUL inside a listed name would cut the name short at the system call, so
+// the entry would act on another file: such entries are refused.
+TEST_F(ApplyPackageTest, ListNamesWithANulByteAreRefused) {
+  Install("keep.dat", "keep me");
+  Install("m.dat", "m");
+  const std::string del_list = std::string("keep.dat\0.old\n", 13);
+  const std::string move_list = std::string("m.dat\0x >> elsewhere\nm.dat >> d\0ir\n", 34);
+  const std::string stream =
+      Addf("del_list.txt", del_list) + Addf("move_list.txt", move_list) + test::kTrailer4;
+  ASSERT_TRUE(Apply(V(1, 0, 1), stream));
+  EXPECT_EQ(Installed("keep.dat"), "keep me");
+  EXPECT_EQ(Installed("m.dat"), "m");
+  EXPECT_FALSE(dir_.Exists("inst/elsewhere"));
+  EXPECT_FALSE(dir_.Exists("inst/d"));
+  EXPECT_TRUE(log_.Contains("删除列表中的文件名不合法，已跳过：keep.dat"));
+  EXPECT_TRUE(log_.Contains("移动列表中的文件名不合法，已跳过：m.dat"));
+}
+
 TEST_F(ApplyPackageTest, ReaderFailures) {
   // The package cannot be opened: the reader's text with the error icon.
   PackageApplier applier(ui_, state_);

@@ -81,6 +81,9 @@ TEST(IsSafeRelativeName, Table) {
       {"C:\\x", false},         {"c:x", false},            {"../x", false},
       {"a/../../x", false},     {"a\\..\\..\\x", false},   {"..", false},
       {".", false},             {"a/..", false},           {"x/../../etc/y", false},
+      {std::string("a.dat\0.bak", 10), false},             {std::string("\0", 1), false},
+      {std::string("dir/\0/a", 7), false},
+      {"x/../C:y", false},      {"a/b:stream", false},     {"a:", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsSafeRelativeName(c.name), c.safe) << c.name;
 }
