@@ -3,13 +3,15 @@
 #include "downloader/services/config_service.h"
 #include "downloader/services/monitor_service.h"
 #include "downloader/services/p2p_service.h"
+#include "downloader/storage/file_system.h"
 
 namespace zelt {
 
 std::vector<ServiceEntry> CreateServices(const Parameters& params) {
   std::vector<ServiceEntry> out;
   out.push_back({kConfigServiceName, new ConfigService(params)});
-  // FileSystemService, NetworkService, P2PClientService and
+  out.push_back({kFileSystemServiceName, new FileSystem()});
+  // NetworkService, P2PClientService and
   // StatRecorderService join here, in this order, as they are built.
   out.push_back({kMonitorServiceName, new MonitorService()});
   out.push_back({kP2PServiceName, new P2PService()});

@@ -294,6 +294,16 @@ void ConfigService::set_cdn_list(std::vector<CdnEntry> list) {
   cdn_list_changed_ = true;
 }
 
+std::vector<TrackerAddress> ConfigService::tracker_list() const {
+  std::lock_guard<std::mutex> lock(lists_mutex_);
+  return tracker_list_;
+}
+
+void ConfigService::set_tracker_list(std::vector<TrackerAddress> list) {
+  std::lock_guard<std::mutex> lock(lists_mutex_);
+  tracker_list_ = std::move(list);
+}
+
 bool ConfigService::TakeCdnListChanged() {
   std::lock_guard<std::mutex> lock(lists_mutex_);
   bool changed = cdn_list_changed_;

@@ -62,6 +62,13 @@ struct CdnEntry {
   bool operator==(const CdnEntry&) const = default;
 };
 
+// One tracker named by the task's torrent.
+struct TrackerAddress {
+  std::string ip;
+  std::uint16_t port = 0;
+  bool operator==(const TrackerAddress&) const = default;
+};
+
 // "CDNList" text: blank-separated entries "URL" or "URL<factor>", each
 // optionally in double quotes. Entries without a URL are skipped.
 std::vector<CdnEntry> ParseCdnList(const std::string& text);
@@ -115,6 +122,9 @@ class ConfigService : public IConfigService {
   // Reads and clears the CDN-list-changed flag.
   bool TakeCdnListChanged();
   std::vector<std::string> http_list() const;
+  // The trackers of the torrent, in its order (replaced as a whole).
+  std::vector<TrackerAddress> tracker_list() const;
+  void set_tracker_list(std::vector<TrackerAddress> list);
   void set_http_list(std::vector<std::string> list);
   std::string ip_dns_picker_url() const;
   std::string server_config_address() const;
@@ -154,6 +164,7 @@ class ConfigService : public IConfigService {
   std::vector<CdnEntry> cdn_list_;
   bool cdn_list_changed_ = false;
   std::vector<std::string> http_list_;
+  std::vector<TrackerAddress> tracker_list_;
   std::string ip_dns_picker_url_;
   std::string server_config_address_;
   std::string main_server_ip_;
