@@ -1,7 +1,6 @@
 #include "platform/net_host.h"
 
 #include <cerrno>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace platform::net {
@@ -13,15 +12,6 @@ std::optional<std::string> HostName() {
     return std::nullopt;
   }
   return std::string(name);
-}
-
-bool ShutdownBoth(Handle handle) {
-  if (handle == kInvalidHandle) return false;
-  if (::shutdown(handle, SHUT_RDWR) != 0) {
-    SetLastError(ErrorFromErrno(errno));
-    return false;
-  }
-  return true;
 }
 
 }  // namespace platform::net

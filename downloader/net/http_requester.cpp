@@ -86,8 +86,9 @@ void HttpRequester::Close() {
   if (!socket_.IsOpen()) return;
   // Wakes a receive in progress on the owner's thread; the owner closes the
   // handle itself, so it is never reused under its feet.
-  pn::ShutdownBoth(socket_.handle());
+  // Marked before the shutdown: the owner wakes at once and must see why.
   closed_by_other_ = true;
+  socket_.Shutdown();
 }
 
 void HttpRequester::DropConnection() {
@@ -294,7 +295,7 @@ std::int32_t HttpRequester::Transfer(const RequestDescriptor& request, const Htt
                      url.host_field + "/\r\nRange: bytes=" + range + "\r\nConnection: Keep-Alive\r\n\r\n";
   std::int32_t rc = SendAll(text, request);
   if (rc != 0) {
-    retry_fresh = true;
+    retry_fresh = rc == kHttpFail && !closed_by_other_;
     DropConnection();
     return rc;
   }
@@ -374,7 +375,9 @@ std::int32_t HttpRequester::Transfer(const RequestDescriptor& request, const Htt
       continue;
     }
     if (n < 0) {
-      if (received_any == 0) retry_fresh = true;
+      // A connection closed by Close() is not tried again: the caller wants
+      // this request to end.
+      if (received_any == 0 && !closed_by_other_) retry_fresh = true;
       error_ = closed_by_other_ ? "The remote server " + url.host + " closed the connection." : "Exception error.";
       DropConnection();
       return kHttpFail;
@@ -382,7 +385,7 @@ std::int32_t HttpRequester::Transfer(const RequestDescriptor& request, const Htt
     if (n == 0) {
       parser.FeedEnd();
       if (parser.state() != HttpResponseParser::State::kDone) {
-        if (received_any == 0) retry_fresh = true;
+        if (received_any == 0 && !closed_by_other_) retry_fresh = true;
         error_ = "The remote server " + url.host + " closed the connection.";
         DropConnection();
         return kHttpFail;

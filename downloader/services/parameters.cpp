@@ -137,6 +137,27 @@ std::string SanitizePostfix(const std::string& value) {
   return out;
 }
 
+bool IsDottedIpv4(const std::string& text) {
+  int parts = 0;
+  std::size_t pos = 0;
+  while (parts < 4) {
+    std::size_t digits = 0;
+    int value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 3) {
+      value = value * 10 + (text[pos] - '0');
+      ++pos;
+      ++digits;
+    }
+    if (digits == 0 || value > 255) return false;
+    ++parts;
+    if (parts < 4) {
+      if (pos >= text.size() || text[pos] != '.') return false;
+      ++pos;
+    }
+  }
+  return pos == text.size();
+}
+
 bool ParseParameters(const std::vector<std::string>& args, int pid, Parameters& out) {
   if (args.empty()) return false;
   out = Parameters();
@@ -179,6 +200,7 @@ bool ParseParameters(const std::vector<std::string>& args, int pid, Parameters& 
   p.Ranged(proto::kParamMaxUploadNum, 0, kMaxConnections, out.max_upload_num);
   p.Ranged(proto::kParamMaxDownloadNum, 0, kMaxConnections, out.max_download_num);
   if (auto v = p.Value(proto::kParamId)) out.id = *v;
+  if (auto v = p.Value(proto::kParamLocalIp); v && IsDottedIpv4(*v)) out.local_ip = *v;
   if (auto v = p.Value(proto::kParamMode)) {
     if (*v == proto::kModeDownloadName) out.mode = kModeDownload;
     else if (*v == proto::kModeUpdateName) out.mode = kModeUpdate;
@@ -208,6 +230,7 @@ void LogParameters(const Parameters& params) {
   ZLOG(log::kNotice, kModule, "param.upload_limit=%u", params.upload_limit);
   ZLOG(log::kNotice, kModule, "param.mode=%d", params.mode);
   ZLOG(log::kNotice, kModule, "param.only_local_config=%d", params.only_local_config ? 1 : 0);
+  if (!params.local_ip.empty()) ZLOG(log::kNotice, kModule, "param.local_ip=%s", params.local_ip.c_str());
 }
 
 }  // namespace zelt

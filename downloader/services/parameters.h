@@ -71,7 +71,13 @@ struct Parameters {
   bool generate_download_info = false;
   std::optional<std::uint16_t> interactive_port;
   std::int32_t max_old_log = 10;
+  // "LocalIp": replaces the host's first IPv4 address as the local address
+  // (a dotted IPv4 address; anything else is ignored).
+  std::string local_ip;
 };
+
+// Four decimal parts 0-255 separated by dots, nothing else.
+bool IsDottedIpv4(const std::string& text);
 
 // Splits the arguments into parameters: an argument of at least two
 // characters that begins with "-" starts one, every following other argument

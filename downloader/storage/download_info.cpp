@@ -1,6 +1,8 @@
 #include "downloader/storage/download_info.h"
 
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "shared/protocol/protocol.h"
 
 namespace zelt {
 namespace {
@@ -29,12 +32,9 @@ constexpr std::uint32_t kSeedIdleMs = 5000;
 constexpr std::uint32_t kSeedChunkBytes = 1024;
 constexpr const char* kResumeTempSuffix = ".tmp";
 
-// Status values of "Error".
-constexpr const char* kErrorDownloadTorrent = "DownloadTorrent";
-constexpr const char* kErrorDownloadSeed = "DownloadSeed";
-constexpr const char* kErrorReadSeed = "ReadSeed";
+namespace proto = kestra::protocol;
 
-void SendError(const char* value) { Interactive("Error=%s", value); }
+void SendError(const char* value) { InteractiveValue(proto::kKeyError, "%s", value); }
 
 // Keeps a body in memory up to a bound; a longer body is refused.
 class BoundedBodySink : public HttpCallback {
@@ -122,7 +122,7 @@ bool DownloadInfo::AcquireSeed(const std::string& info_folder) {
   }
   if (!FetchTorrent()) {
     config_.SetState(kGetSeedMd5Fail);
-    SendError(kErrorDownloadTorrent);
+    SendError(proto::kErrDownloadTorrent);
     return false;
   }
   ZLOG(log::kNotice, kModule, "获取Torrent成功");
@@ -134,7 +134,7 @@ bool DownloadInfo::AcquireSeed(const std::string& info_folder) {
   }
   if (!FetchSeed()) {
     config_.SetState(kDownloadSeedFileFail);
-    SendError(kErrorDownloadSeed);
+    SendError(proto::kErrDownloadSeed);
     return false;
   }
   ZLOG(log::kNotice, kModule, "校验种子文件成功");
@@ -306,7 +306,7 @@ bool DownloadInfo::RegisterFiles() {
   std::optional<SeedDocument> seed = ReadSeedFile(seed_path_);
   if (!seed) {
     ZLOG(log::kError, kModule, "Read seed error");
-    SendError(kErrorReadSeed);
+    SendError(proto::kErrReadSeed);
     return false;
   }
   ZLOG(log::kNotice, kModule, "Read seed end");
@@ -395,8 +395,19 @@ void DownloadInfo::DropUnknownResumeEntries() {
   }
 }
 
+void DownloadInfo::check_invariant() const {
+#if !defined(NDEBUG) || defined(KESTRA_CHECK_INVARIANTS)
+  if (saved_generation_ > generation_) {
+    std::fprintf(stderr, "DownloadInfo invariant: saved generation %llu ahead of %llu\n",
+                 static_cast<unsigned long long>(saved_generation_), static_cast<unsigned long long>(generation_));
+    std::abort();
+  }
+#endif
+}
+
 void DownloadInfo::OnPartWritten(std::uint32_t file_id, std::uint32_t part_id) {
   std::lock_guard<std::mutex> lock(resume_mutex_);
+  check_invariant();
   resume_.completed_parts[file_id].Insert(part_id);
   ++generation_;
   if (!saver_.joinable() && !stopping_) saver_ = std::thread([this] { SaverLoop(); });
@@ -407,6 +418,7 @@ void DownloadInfo::SaverLoop() {
   std::unique_lock<std::mutex> lock(resume_mutex_);
   while (true) {
     resume_changed_.wait(lock, [this] { return stopping_ || saved_generation_ != generation_; });
+    check_invariant();
     if (saved_generation_ == generation_) return;  // stopping with nothing left
     // The newest data only: every change made meanwhile is in it.
     const std::uint64_t generation = generation_;

@@ -96,6 +96,9 @@ class DownloadInfo {
   // Writes data (taken at generation) unless something newer is on disk already.
   bool WriteResume(const ResumeData& data, std::uint64_t generation);
   void SaverLoop();
+  // The saver's counters (resume_mutex_ held): nothing counts as saved ahead
+  // of the data.
+  void check_invariant() const;
 
   ConfigService& config_;
   IFileRegistrar& registrar_;

@@ -1,5 +1,7 @@
 #include "updater/downloader_control/command_line.h"
 
+#include <cstdlib>
+
 #include "platform/process.h"
 #include "shared/protocol/protocol.h"
 
@@ -22,6 +24,36 @@ void AddSwitch(std::string& line, const char* name, std::string_view value) {
 
 }  // namespace
 
+namespace {
+
+// Four decimal parts 0-255: nothing that could add words to the command line.
+bool IsDottedIpv4(std::string_view text) {
+  int parts = 0;
+  std::size_t pos = 0;
+  while (parts < 4) {
+    std::size_t digits = 0;
+    int value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 3) {
+      value = value * 10 + (text[pos++] - '0');
+      ++digits;
+    }
+    if (digits == 0 || value > 255) return false;
+    if (++parts < 4) {
+      if (pos >= text.size() || text[pos] != '.') return false;
+      ++pos;
+    }
+  }
+  return pos == text.size();
+}
+
+}  // namespace
+
+std::string LocalIpFromEnvironment() {
+  const char* value = std::getenv(kLocalIpVariable);
+  if (value == nullptr || !IsDottedIpv4(value)) return {};
+  return value;
+}
+
 std::string BuildDownloaderArguments(const DownloaderParams& params) {
   std::size_t slash = params.task_url.rfind('/');
   if (slash == std::string::npos) return {};
@@ -40,6 +72,7 @@ std::string BuildDownloaderArguments(const DownloaderParams& params) {
   AddSwitch(line, proto::kParamDownloadLimit, std::to_string(params.download_limit));
   AddSwitch(line, proto::kParamUploadLimit, std::to_string(params.upload_limit));
   if (params.delete_download_info) AddSwitch(line, proto::kParamDeleteDownloadInfo);
+  if (IsDottedIpv4(params.local_ip)) AddSwitch(line, proto::kParamLocalIp, params.local_ip);
   return line;
 }
 
@@ -47,7 +80,13 @@ std::string BuildDownloaderCommandLine(std::string_view executable,
                                        const DownloaderParams& params) {
   std::string line(executable);
   line += ' ';
-  line += BuildDownloaderArguments(params);
+  if (params.local_ip.empty()) {
+    DownloaderParams pinned = params;
+    pinned.local_ip = LocalIpFromEnvironment();
+    line += BuildDownloaderArguments(pinned);
+  } else {
+    line += BuildDownloaderArguments(params);
+  }
   return line;
 }
 

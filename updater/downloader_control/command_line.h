@@ -18,13 +18,22 @@ struct DownloaderParams {
   std::int32_t p2p_upload_threads = 6;
   std::int32_t p2p_upload_list_size = 12;
   bool delete_download_info = true;
+  // "-LocalIp": the core's local address; empty: the host's own.
+  std::string local_ip;
 };
+
+// The environment variable that pins the core's local address (tests and
+// demos set it to 127.0.0.1).
+inline constexpr const char* kLocalIpVariable = "KESTRA_LOCAL_IP";
+// Its value when it is a dotted IPv4 address; empty otherwise.
+std::string LocalIpFromEnvironment();
 
 // Everything after the executable path and its space: "-Dir ... -DeleteDownloadInfo",
 // or empty when the task URL has no "/".
 std::string BuildDownloaderArguments(const DownloaderParams& params);
 
-// The executable path, one space and the arguments.
+// The executable path, one space and the arguments; "-LocalIp" follows from
+// the environment when the parameters do not name an address.
 std::string BuildDownloaderCommandLine(std::string_view executable,
                                        const DownloaderParams& params);
 

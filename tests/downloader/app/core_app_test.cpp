@@ -118,6 +118,18 @@ TEST(CoreAppTest, ConnectsToTheControlPortLogsAndIgnoresInterrupts) {
   listener.Close();
 }
 
+TEST(CoreAppTest, NetworkServiceStartsWithThePinnedLocalAddress) {
+  TempDir cwd;
+  auto pid = StartCore({"-Dir", cwd / "dl", "-HttpUrl", "http://127.0.0.1:1/", "-LocalIp", "127.0.0.1"}, cwd);
+  ASSERT_TRUE(pid);
+  std::string log = WaitForLog(cwd, "NetworkService::Start 6");
+  EXPECT_NE(log.find("param.local_ip=127.0.0.1"), std::string::npos) << log;
+  EXPECT_NE(log.find("NetworkService::Start self_ip=127.0.0.1"), std::string::npos) << log;
+  EXPECT_LT(log.find("NetworkService::Init"), log.find("NetworkService::Start self_ip="));
+  Signal("TERM", *pid);
+  EXPECT_EQ(platform::process::Wait(*pid, kWaitMs), std::optional<int>(128 + 15));
+}
+
 TEST(CoreAppTest, RunsWithoutAChannelWhenNobodyListens) {
   TempDir cwd;
   std::uint16_t port = 0;

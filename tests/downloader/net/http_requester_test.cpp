@@ -12,6 +12,7 @@
 #include "tests/support/nginx_server.h"
 #include "tests/support/script_server.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace zelt {
 namespace {
@@ -427,7 +428,7 @@ TEST(ScriptedRequester, StopAndCloseFromAnotherThread) {
     RequestDescriptor d;
     d.url = server.Url("/f");
     std::thread stopper([&] {
-      while (server.accepted() == 0) platform::clock::SleepMs(5);
+      kestra::test::WaitUntil([&] { return server.accepted() > 0; });
       requester.Stop();
     });
     EXPECT_EQ(requester.Get(d), kHttpStopped);
@@ -439,12 +440,35 @@ TEST(ScriptedRequester, StopAndCloseFromAnotherThread) {
     RequestDescriptor d;
     d.url = server.Url("/f");
     std::thread closer([&] {
-      while (server.received(0).find("\r\n\r\n") == std::string::npos) platform::clock::SleepMs(5);
+      kestra::test::WaitUntil([&] { return server.received(0).find("\r\n\r\n") != std::string::npos; });
       requester.Close();
     });
     EXPECT_EQ(requester.Get(d), kHttpFail);
     closer.join();
     EXPECT_NE(requester.ErrorText().find("closed"), std::string::npos) << requester.ErrorText();
+  }
+  {
+    // Closed while waiting on a kept connection: the request ends, it is
+    // not tried again on a new connection.
+    ScriptServer server({Script().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\na").ReadRequest().Hold(),
+                         Script().ReadRequest().Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb")});
+    HttpRequester requester;
+    RequestDescriptor d;
+    d.url = server.Url("/f");
+    ASSERT_EQ(requester.Get(d), 1);
+    std::thread closer([&] {
+      // Both requests are in.
+      kestra::test::WaitUntil([&] {
+        std::string got = server.received(0);
+        std::size_t second = got.find("GET /f", got.find("GET /f") + 1);
+        return second != std::string::npos && got.find("\r\n\r\n", second) != std::string::npos;
+      });
+      requester.Close();
+    });
+    EXPECT_EQ(requester.Get(d), kHttpFail);
+    closer.join();
+    EXPECT_EQ(server.accepted(), 1);
+    EXPECT_EQ(requester.connections_opened(), 1u);
   }
 }
 

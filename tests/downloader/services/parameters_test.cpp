@@ -49,6 +49,25 @@ TEST(ParametersTest, DefaultsWithoutArguments) {
   EXPECT_FALSE(ParseParameters({}, 1, empty));
 }
 
+TEST(ParametersTest, LocalIpTakesOnlyADottedIpv4Address) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{}, ""},
+      {{"-LocalIp", "127.0.0.1"}, "127.0.0.1"},
+      {{"-LocalIp", "10.1.2.255"}, "10.1.2.255"},
+      {{"-LocalIp", "127.1"}, ""},
+      {{"-LocalIp", "256.0.0.1"}, ""},
+      {{"-LocalIp", "1.2.3.4.5"}, ""},
+      {{"-LocalIp", "1.2.3.4 "}, ""},
+      {{"-LocalIp", "a.b.c.d"}, ""},
+      {{"-LocalIp", "0001.2.3.4"}, ""},
+      {{"-LocalIp"}, ""},
+      {{"-LocalIp", "-HttpThread", "3"}, ""},
+  };
+  for (const auto& [args, ip] : cases) {
+    EXPECT_EQ(Parse(args).local_ip, ip) << (args.size() > 1 ? args[1] : "");
+  }
+}
+
 TEST(ParametersTest, DefaultUdpPortIsTheSameInEveryRun) {
   for (int run = 0; run < 3; ++run) EXPECT_EQ(Parse({"-HttpUrl", "http://127.0.0.1/"}).udp_port, 10041);
 }

@@ -232,6 +232,34 @@ TEST_F(DownloadInfoTest, LaterServersAndLaterPassesAreTried) {
   EXPECT_EQ(bad->config->StateHistory(), (std::vector<std::int32_t>{kGetSeedMd5, kGetSeedMd5Fail}));
 }
 
+TEST_F(DownloadInfoTest, HostileTorrentServersEndInStateSix) {
+  // Each server misbehaves in its own way; none of it may crash, hang or
+  // leave anything behind.
+  TempDir root;
+  kestra::test::NginxOptions options;
+  options.server_config =
+      "location = /loop/p1.tq.data { return 302 /loop/p1.tq.data; }\n"
+      "location = /error/p1.tq.data { return 500; }\n";
+  TorrentInfo valid;
+  valid.cdnList = {{Base(), 1}};
+  valid.seed.name = "t.seed";
+  valid.seed.size = 10;
+  const std::string text = WriteTorrent(valid);
+  ASSERT_TRUE(ParseTorrent(text).has_value());
+  root.Write("big/p1.tq.data", text + "<!--" + std::string(2u << 20, 'x') + "-->");
+  root.Write("junk/p1.tq.data", std::string("\x1f\x8b\x08\x00junk\0\xff", 12));
+  root.Write("nofile/p1.tq.data", "<Root><Server><Http url=\"http://127.0.0.1/\"/></Server><Exist/></Root>");
+  NginxServer hostile(root.path(), options);
+  std::vector<std::string> urls;
+  for (const char* path : {"/loop", "/error", "/big", "/junk", "/nofile", "/absent"}) urls.push_back(hostile.Url(path));
+  auto run = NewRun(kModeDownload, urls);
+  EXPECT_FALSE(run->info->AcquireSeed(InfoFolder()));
+  EXPECT_EQ(run->config->StateHistory(), (std::vector<std::int32_t>{kGetSeedMd5, kGetSeedMd5Fail}));
+  EXPECT_FALSE(HasInfoFile(".Torrent"));
+  EXPECT_FALSE(HasInfoFile(".Seed"));
+  EXPECT_TRUE(run->config->cdn_list().empty()) << "nothing of a refused torrent is applied";
+}
+
 TEST_F(DownloadInfoTest, TorrentKeptAndReusedOnlyInModeDownload) {
   MakeTask();
   auto first = NewRun(kModeDownload);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +42,52 @@ TEST(CommandLine, FlowValuesByteForByte) {
                 " -Torrent task.torrent"
                 " -Mode  -HttpThread 4 -P2PUploadThread 6 -P2PUploadListSize 12"
                 " -DownloadLimit 1000000 -UploadLimit 1000000 -DeleteDownloadInfo");
+}
+
+// Sets KESTRA_LOCAL_IP for one scope and puts the old value back.
+class LocalIpVariable {
+ public:
+  explicit LocalIpVariable(const char* value) {
+    if (const char* old = std::getenv(kLocalIpVariable)) old_ = old;
+    if (value) setenv(kLocalIpVariable, value, 1);
+    else unsetenv(kLocalIpVariable);
+  }
+  ~LocalIpVariable() {
+    if (old_) setenv(kLocalIpVariable, old_->c_str(), 1);
+    else unsetenv(kLocalIpVariable);
+  }
+
+ private:
+  std::optional<std::string> old_;
+};
+
+TEST(CommandLine, LocalIpFromTheEnvironmentComesLast) {
+  const std::string base = BuildDownloaderArguments(FlowParams());
+  struct Case {
+    const char* value;  // nullptr: unset
+    std::string tail;
+  };
+  const Case cases[] = {
+      {nullptr, ""},
+      {"127.0.0.1", " -LocalIp 127.0.0.1"},
+      {"", ""},
+      {"127.0.0.1 -Dir /", ""},  // nothing may add words to the line
+      {"localhost", ""},
+      {"300.0.0.1", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value ? c.value : "(unset)");
+    LocalIpVariable variable(c.value);
+    EXPECT_EQ(BuildDownloaderCommandLine(kExe, FlowParams()), kExe + " " + base + c.tail);
+    auto words = CommandLineArguments(kExe, BuildDownloaderCommandLine(kExe, FlowParams()));
+    bool has = std::find(words.begin(), words.end(), "-LocalIp") != words.end();
+    EXPECT_EQ(has, !c.tail.empty());
+  }
+  // An address in the parameters wins over the environment.
+  LocalIpVariable variable("127.0.0.2");
+  DownloaderParams params = FlowParams();
+  params.local_ip = "127.0.0.3";
+  EXPECT_EQ(BuildDownloaderCommandLine(kExe, params), kExe + " " + base + " -LocalIp 127.0.0.3");
 }
 
 TEST(CommandLine, TrailingBackslashesOfTheDirectoryAreRemoved) {
