@@ -7,6 +7,7 @@
 #include "shared/protocol/protocol.h"
 #include "updater/downloader_control/downloader_control.h"
 #include "updater/app/controls/logo_bitmaps.h"
+#include "updater/app/wiring.h"
 #include "updater/config/endpoints.h"
 #include "updater/config/settings.h"
 #include "updater/config/update_context.h"
@@ -96,6 +97,7 @@ DialogServices& MainDialogServices() {
     // Closing tells the process's downloader core to quit (nothing happens
     // while no channel is open).
     s.quit_downloader = [] { dlctl::SendDownloaderCommand(protocol::kCmdQuit); };
+    WireUpdater(s);
     return s;
   }();
   return services;

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "platform/clock.h"
+#include "platform/charset.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "updater/config/update_context.h"
@@ -95,13 +96,15 @@ std::uint32_t CheckResourceSetsWith(std::string_view dir, const int (&indices)[5
       std::string path = std::string(dir) + "/";
       if (!folder.empty()) path += std::string(folder) + "/";
       path += archive;
-      std::printf("正在检查文件 %s", path.c_str());
+      // The texts and the path are GBK; the terminal that shows them reads UTF-8.
+      std::string line = "正在检查文件 " + path;
       platform::fs::File file;
-      if (file.Open(path, platform::fs::Access::Read, platform::fs::Disposition::OpenExisting)) {
-        std::printf("...成功\n");
-      } else {
+      const bool opened =
+          file.Open(path, platform::fs::Access::Read, platform::fs::Disposition::OpenExisting);
+      line += opened ? "...成功" : "...失败";
+      std::printf("%s\n", platform::charset::GbkToUtf8(line).c_str());
+      if (!opened) {
         bit = 0;
-        std::printf("...失败\n");
         break;
       }
     }
