@@ -157,6 +157,8 @@ def main():
             nginx.terminate()
             nginx.wait()
         gib = size / (1 << 30)
+        with open("/proc/loadavg") as f:
+            print("load average:", " ".join(f.read().split()[:3]))
         ratio = best["aria2c"] / best["ours"] if "aria2c" in best else float("nan")
         print(f"RESULT name=download ours={best['ours']:.2f} ref={best.get('aria2c', float('nan')):.2f} "
               f"ratio={ratio:.2f} ratio_curl={best['curl'] / best['ours']:.2f} "
