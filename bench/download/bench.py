@@ -59,8 +59,9 @@ def run_core(work, port, task, out):
     and on disk, CPU seconds, seconds until state 15).
 
     The completion check that sets state 15 runs at most once a second, so
-    the data's end is taken from "stat" replies asked every 50 ms (all of a
-    reply's lines are read before the next one is asked)."""
+    the data's end is the arrival of the first "stat" reply whose
+    IncompleteByte (total minus the bytes of blocks on disk) is 0; "stat" is
+    asked every 50 ms."""
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     argv = [os.path.join(BIN, "kestra-downloader"), "-Dir", out + "/", "-HttpUrl",
@@ -90,7 +91,7 @@ def run_core(work, port, task, out):
             continue
         if line is None:
             break
-        if line.endswith("PercentageDownloaded=100.000000") and data_done is None:
+        if line.endswith("]IncompleteByte=0") and data_done is None:
             data_done = at - t0
         if "P2PState=15" in line and state15 is None:
             state15 = at - t0
