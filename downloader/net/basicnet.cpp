@@ -10,6 +10,12 @@ namespace zelt::basicnet {
 
 namespace pn = platform::net;
 
+#ifdef NDEBUG
+#define HANDLE_INVARIANT() ((void)0)
+#else
+#define HANDLE_INVARIANT() check_invariant()
+#endif
+
 // ---------------------------------------------------------------- handle
 
 BasicNetHandle::~BasicNetHandle() { poller_.Unregister(this); }
@@ -91,7 +97,19 @@ bool BasicTcpHandle::Attach(pn::Socket socket) {
   return true;
 }
 
+void BasicTcpHandle::check_invariant() const {
+  std::uint64_t sum = 0;
+  for (const Queued& q : queue_) {
+    assert(q.sent <= q.bytes.size());
+    sum += q.size;
+  }
+  assert(sum == queued_bytes_);
+  assert(!reset_ || state_ == kClosed);
+  assert((state_ == kClosed) == !socket_.IsOpen());
+}
+
 bool BasicTcpHandle::Send(std::string_view message, std::uint32_t tag) {
+  HANDLE_INVARIANT();
   if (state_ != kConnected || message.empty()) return false;
   if (queue_limit_ != kNoLimit && queued_bytes_ + message.size() >= queue_limit_) return false;
   if (message.size() > UINT32_MAX - kFrameHeaderBytes) return false;
@@ -165,6 +183,7 @@ void BasicTcpHandle::OnReadable() {
 }
 
 void BasicTcpHandle::OnWritable() {
+  HANDLE_INVARIANT();
   if (!socket_.IsOpen()) return;
   const std::uint32_t now = poller_.Now();
   if (state_ == kConnecting) {

@@ -122,6 +122,10 @@ class BasicTcpHandle : public BasicNetHandle {
   void OnException() override;
   void OnTimer(std::uint32_t now) override;
 
+  // The queued count is the sum of the queued messages; a message is never
+  // sent further than its bytes; only a connecting handle waits on a connect.
+  void check_invariant() const;
+
  protected:
   // Bytes of one read of a connected socket (raw stream: one OnPacket).
   // False when the handle must stop reading (it was closed or failed).

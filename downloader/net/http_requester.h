@@ -38,8 +38,8 @@ class HttpCallback {  // sink of one request
   virtual void SetRequestInfo(std::uint32_t /*file_id*/, std::uint32_t /*offset*/) {}
   virtual bool OnSpeedControl(std::uint32_t /*bytes*/) { return true; }  // false: stop (-4)
   // Body bytes at their file offset; portions of chunkSize bytes starting at
-  // rangeStart (the last one, at the end of the range or of a failed
-  // transfer, may be shorter). false: -5.
+  // rangeStart (the last one, at the end of the body, may be shorter; a
+  // failed transfer drops its unfinished portion). false: -5.
   virtual bool OnData(const char* data, std::uint32_t length, std::uint32_t file_offset) = 0;
   virtual void OnRecvHead(const std::string& /*header*/, const std::string& /*status*/,
                           std::uint64_t /*content_length*/) {}

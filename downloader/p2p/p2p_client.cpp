@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "downloader/framework/log.h"
+#include "downloader/framework/service_lookup.h"
 #include "downloader/services/config_service.h"
 #include "downloader/services/shell_info.h"
 
@@ -12,7 +13,6 @@ namespace {
 using framework::kPhaseDone;
 using framework::kPhaseFailed;
 using framework::kPhaseNotYet;
-using framework::kStateStarted;
 
 constexpr const char* kModule = P2PClient::kModule;
 
@@ -29,14 +29,15 @@ int P2PClient::Init() {
 }
 
 int P2PClient::Start() {
-  for (const char* name : {kConfigServiceName, kNetworkServiceName, kFileSystemServiceName}) {
-    int r = driver_->WaitFor(name, kStateStarted);
-    if (r == kPhaseNotYet) return kPhaseNotYet;
-    if (r != kPhaseDone) return kPhaseFailed;
+  if (int r = framework::WaitForAll(*driver_, {kConfigServiceName, kNetworkServiceName, kFileSystemServiceName});
+      r != kPhaseDone) {
+    return r;
   }
   ZLOG(log::kNotice, kModule, "P2PClient::Start");
-  config_ = registry_->Find<ConfigService>(kConfigServiceName);
-  if (config_ == nullptr) return kPhaseFailed;
+  if (int r = framework::ServiceLookup(registry_, kModule).Require(config_, kConfigServiceName).Result();
+      r != kPhaseDone) {
+    return r;
+  }
   if (config_->params().generate_download_info) {
     Info("仅生成续传信息");
     return kPhaseDone;
@@ -88,7 +89,7 @@ void P2PClient::AddCdnServers() {
 }
 
 int P2PClient::Run() {
-  if (!links_.store || !http_) return kPhaseNotYet;
+  if (!config_.bound() || !links_.store || !http_) return kPhaseNotYet;
   const bool allowed = links_.store->PendingWriteBytes() < kPendingWriteLimit;
   http_->SetDownloadingAllowed(allowed);
   if (!finish_handled_ && links_.store->IsComplete()) {

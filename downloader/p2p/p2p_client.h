@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "downloader/framework/service_lookup.h"
 #include "downloader/net/http_downloader.h"
 #include "downloader/net/http_server_manager.h"
 #include "downloader/p2p/download_store.h"
@@ -48,7 +49,7 @@ class P2PClient : public IP2PClientService {
  private:
   void AddCdnServers();
 
-  ConfigService* config_ = nullptr;
+  framework::ServiceRef<ConfigService> config_;
   CoreLinks links_;
   HttpServerManager servers_;
   std::unique_ptr<HttpDownloader> http_;

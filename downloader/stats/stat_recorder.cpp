@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "downloader/framework/log.h"
+#include "downloader/framework/service_lookup.h"
 #include "downloader/p2p/p2p_client.h"
 #include "downloader/services/config_service.h"
 #include "platform/clock.h"
@@ -14,7 +15,6 @@ namespace {
 using framework::kPhaseDone;
 using framework::kPhaseFailed;
 using framework::kPhaseNotYet;
-using framework::kStateStarted;
 
 constexpr const char* kModule = StatRecorder::kModule;
 constexpr std::int32_t kStallReportMask = 15;
@@ -48,11 +48,10 @@ int StatRecorder::Init() {
 }
 
 int StatRecorder::Start() {
-  for (const char* name : {kConfigServiceName, kNetworkServiceName, kFileSystemServiceName,
-                           kP2PClientServiceName}) {
-    int r = driver_->WaitFor(name, kStateStarted);
-    if (r == kPhaseNotYet) return kPhaseNotYet;
-    if (r != kPhaseDone) return kPhaseFailed;
+  if (int r = framework::WaitForAll(
+          *driver_, {kConfigServiceName, kNetworkServiceName, kFileSystemServiceName, kP2PClientServiceName});
+      r != kPhaseDone) {
+    return r;
   }
   ZLOG(log::kInfo, kModule, "StatRecorder::Start");
   config_ = registry_->Find<ConfigService>(kConfigServiceName);

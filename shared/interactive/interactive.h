@@ -83,6 +83,9 @@ class IInteractive {
 //
 // Write may be called from another thread than ReadLine (the updater's cancel
 // path sends "quit" from its UI thread); an internal lock covers the sockets.
+// Write waits at most a second for room: a peer that stops reading costs the
+// line, never a hung caller. Failures leave their Windows Sockets code in
+// platform::net::LastError() of the calling thread.
 class NetworkInteractive : public IInteractive {
  public:
   explicit NetworkInteractive(std::uint16_t port);

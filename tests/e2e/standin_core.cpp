@@ -7,8 +7,8 @@
 // own HTTP client from the test's nginx and written into -Dir under its name.
 //
 // Environment (inherited through the updater from the test):
-//   KESTRA_STANDIN_LOG   file that gets "start TASK", "done NAME", "fail URL"
-//                        and "quit" lines
+//   KESTRA_STANDIN_LOG   file that gets "start TASK", "done NAME", "fail URL",
+//                        "quit" and "end ..." lines
 //   KESTRA_STANDIN_HOLD  task addresses, blank separated, that stay
 //                        "downloading" at 50 % until "quit"
 //
@@ -157,5 +157,6 @@ int main(int argc, char** argv) {
   // What the updater sent just before it ended is still read.
   core.Serve();
   core.channel->Close();
+  Log(core.quit ? "end after quit" : "end without quit");
   return failed ? 1 : 0;
 }

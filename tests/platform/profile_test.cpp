@@ -121,6 +121,7 @@ std::string Utf16(std::string_view ascii) {  // ASCII only: each byte, then 0
 const std::string kBom = "\xFF\xFE";
 
 TEST(ProfileFile, BehavesLikeTheSystemFunctions) {
+  using namespace std::string_literals;
   struct Case {
     const char* name;
     std::string file;
@@ -131,9 +132,9 @@ TEST(ProfileFile, BehavesLikeTheSystemFunctions) {
   };
   const Case cases[] = {
       {"a CR alone ends no line", "[A]\rk=v\r", "A", "k", nullptr, "d"},
-      {"a NUL inside a value ends it", std::string("[A]\r\nk=ab\0cd\r\n", 15), "A", "k", nullptr, "ab"},
-      {"a NUL ends a section name", std::string("[A\0junk]\r\nk=v\r\n", 17), "A", "k", nullptr, "v"},
-      {"a NUL ends a key name", std::string("[A]\r\nk\0junk=v\r\n", 17), "A", "k", nullptr, "v"},
+      {"a NUL inside a value ends it", "[A]\r\nk=ab\0cd\r\n"s, "A", "k", nullptr, "ab"},
+      {"a NUL ends a section name", "[A\0junk]\r\nk=v\r\n"s, "A", "k", nullptr, "v"},
+      {"a NUL ends a key name", "[A]\r\nk\0junk=v\r\n"s, "A", "k", nullptr, "v"},
       {"GBK trail byte ] closes the section name", "[\x81]x]\r\nk=v\r\n", "\x81", "k", nullptr, "v"},
       {"so the whole character finds nothing", "[\x81]x]\r\nk=v\r\n", "\x81]x", "k", nullptr, "d"},
       {"UTF-16 with its mark is read",

@@ -12,6 +12,7 @@
 
 #include "platform/fs.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -72,14 +73,15 @@ class StandInDesktop {
   // on their own).
   std::vector<std::string> Record(std::size_t lines) const {
     std::vector<std::string> out;
-    for (int i = 0; i < 500; ++i) {
-      out.clear();
-      std::ifstream in(record());
-      std::string line;
-      while (std::getline(in, line)) out.push_back(line);
-      if (out.size() >= lines) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    kestra::test::WaitUntil(
+        [&] {
+          out.clear();
+          std::ifstream in(record());
+          std::string line;
+          while (std::getline(in, line)) out.push_back(line);
+          return out.size() >= lines;
+        },
+        kestra::test::kDefaultWaitMs, 10);
     return out;
   }
 
@@ -168,8 +170,7 @@ TEST(StartDetachedTest, StartsFromTheDirectoryWithoutWaiting) {
   ASSERT_TRUE(platform::fs::SetExecutable(dir / "tool.exe"));
   ASSERT_TRUE(platform::shell::StartDetached("tool.exe", {"tool.exe", "a", "b"}, dir.path()));
   std::string text;
-  for (int i = 0; i < 500 && !dir.Exists("started.txt"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kestra::test::WaitUntil([&] { return dir.Exists("started.txt"); });
   text = dir.Read("started.txt");
   std::istringstream lines(text);
   std::string cwd, args;

@@ -5,6 +5,7 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/net.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::test {
 
@@ -109,25 +110,28 @@ bool NginxServer::TryStart(std::uint16_t port, std::string& why) {
   }
   pid_ = *pid;
   running_ = true;
-  const std::uint64_t deadline = platform::clock::SteadyMs() + static_cast<std::uint64_t>(options_.start_timeout_ms);
-  while (platform::clock::SteadyMs() < deadline) {
-    if (!platform::process::IsAlive(pid_)) {
-      running_ = false;
-      why = "nginx ended at start-up; its error log:\n" + ErrorLog();
-      return false;
-    }
-    // The pid file is written once the listening socket is bound, so a
-    // connection after it reaches this nginx and not whoever else held the port.
-    if (!dir_.Exists("nginx.pid")) {
-      platform::clock::SleepMs(20);
-      continue;
-    }
-    net::Socket probe = net::ConnectTcp(net::Address{net::kLoopbackIpv4, port}, 200);
-    if (probe.IsOpen() && platform::process::IsAlive(pid_)) {
-      port_ = port;
-      return true;
-    }
-    platform::clock::SleepMs(20);
+  bool ended = false;
+  const bool answered = WaitUntil(
+      [&] {
+        if (!platform::process::IsAlive(pid_)) {
+          ended = true;
+          return true;
+        }
+        // The pid file is written once the listening socket is bound, so a
+        // connection after it reaches this nginx and not whoever else held the port.
+        if (!dir_.Exists("nginx.pid")) return false;
+        net::Socket probe = net::ConnectTcp(net::Address{net::kLoopbackIpv4, port}, 200);
+        return probe.IsOpen() && platform::process::IsAlive(pid_);
+      },
+      options_.start_timeout_ms, 20);
+  if (ended) {
+    running_ = false;
+    why = "nginx ended at start-up; its error log:\n" + ErrorLog();
+    return false;
+  }
+  if (answered) {
+    port_ = port;
+    return true;
   }
   why = "port " + std::to_string(port) + " did not answer within " +
         std::to_string(options_.start_timeout_ms) + " ms; error log:\n" + ErrorLog();

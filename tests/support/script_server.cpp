@@ -1,9 +1,11 @@
 #include "tests/support/script_server.h"
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 #include "platform/clock.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::test {
 
@@ -12,10 +14,47 @@ namespace net = platform::net;
 namespace {
 constexpr int kSliceMs = 10;
 constexpr std::size_t kMaxRequestHead = 64 * 1024;
+constexpr std::size_t kMaxRequestBody = 1 << 20;
 constexpr int kReadRequestLimitMs = 10000;
 constexpr std::size_t kSendPiece = 64 * 1024;
 constexpr int kSendPieceLimitMs = 10000;
+// Content-Length of a request head; 0 when absent or unreadable.
+std::size_t ContentLength(std::string_view head) {
+  constexpr std::string_view kName = "content-length:";
+  for (std::size_t pos = 0; pos < head.size();) {
+    std::size_t eol = head.find("\r\n", pos);
+    std::string_view line = head.substr(pos, eol == std::string_view::npos ? eol : eol - pos);
+    if (line.size() > kName.size() &&
+        std::equal(kName.begin(), kName.end(), line.begin(),
+                   [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); })) {
+      std::size_t value = 0;
+      for (char c : line.substr(kName.size())) {
+        if (c == ' ') continue;
+        if (c < '0' || c > '9') break;
+        value = std::min(kMaxRequestBody, value * 10 + static_cast<std::size_t>(c - '0'));
+      }
+      return value;
+    }
+    if (eol == std::string_view::npos) break;
+    pos = eol + 2;
+  }
+  return 0;
+}
+
 }  // namespace
+
+std::uint16_t UnusedLoopbackPort() {
+  net::Socket probe;
+  if (!probe.OpenTcp() || !probe.Bind(net::Address{net::kLoopbackIpv4, 0})) return 0;
+  auto local = probe.LocalAddress();
+  return local ? local->port : 0;
+}
+
+Script Script::Answer(std::string response) {
+  Script script;
+  script.ReadRequest().Send(std::move(response));
+  return script;
+}
 
 Script& Script::ReadRequest() {
   steps_.push_back({ScriptStep::Kind::ReadRequest, {}, 0, 1});
@@ -75,17 +114,29 @@ std::string ScriptServer::received(int connection) const {
 }
 
 bool ScriptServer::WaitFinished(int count, int timeout_ms) const {
-  const std::uint64_t deadline = platform::clock::SteadyMs() + static_cast<std::uint64_t>(timeout_ms);
-  for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      int finished = 0;
-      for (const auto& c : connections_) finished += c->finished ? 1 : 0;
-      if (finished >= count) return true;
-    }
-    if (platform::clock::SteadyMs() >= deadline) return false;
-    platform::clock::SleepMs(kSliceMs);
-  }
+  return WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int finished = 0;
+        for (const auto& c : connections_) finished += c->finished ? 1 : 0;
+        return finished >= count;
+      },
+      timeout_ms, kSliceMs);
+}
+
+std::vector<CapturedRequest> ScriptServer::Requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+std::vector<CapturedRequest> ScriptServer::WaitForRequests(std::size_t n, int timeout_ms) const {
+  WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_.size() >= n;
+      },
+      timeout_ms);
+  return Requests();
 }
 
 bool ScriptServer::Pause(int ms) const {
@@ -130,18 +181,32 @@ void ScriptServer::Play(net::Socket socket, const Script& script, int index) {
     if (!alive || Stopping()) break;
     switch (step.kind) {
       case ScriptStep::Kind::ReadRequest: {
-        std::string head;
+        std::string data;
+        std::size_t head_end = std::string::npos;
+        std::size_t wanted = SIZE_MAX;  // head + blank line + body, once the head is known
         const std::uint64_t deadline = platform::clock::SteadyMs() + kReadRequestLimitMs;
-        while (head.find("\r\n\r\n") == std::string::npos && head.size() < kMaxRequestHead &&
-               !Stopping() && platform::clock::SteadyMs() < deadline) {
+        while (data.size() < wanted && !Stopping() && platform::clock::SteadyMs() < deadline) {
+          if (head_end == std::string::npos && data.size() >= kMaxRequestHead) break;
           std::int64_t n = net::RecvWithin(socket, buffer, sizeof buffer, kSliceMs * 5);
           if (n > 0) {
-            head.append(buffer, static_cast<std::size_t>(n));
+            data.append(buffer, static_cast<std::size_t>(n));
             Record(index, buffer, static_cast<std::size_t>(n));
+            if (head_end == std::string::npos && (head_end = data.find("\r\n\r\n")) != std::string::npos) {
+              wanted = head_end + 4 + ContentLength(std::string_view(data).substr(0, head_end));
+            }
           } else if (n == 0 || net::LastError() != net::kWSAETIMEDOUT) {
             alive = false;  // the peer closed or the connection broke
             break;
           }
+        }
+        if (head_end != std::string::npos) {
+          CapturedRequest request;
+          std::size_t first_eol = data.find("\r\n");
+          request.request_line = data.substr(0, first_eol);
+          if (first_eol < head_end) request.headers = data.substr(first_eol + 2, head_end - first_eol - 2);
+          request.body = data.substr(head_end + 4, wanted - head_end - 4);
+          std::lock_guard<std::mutex> lock(mutex_);
+          requests_.push_back(std::move(request));
         }
         break;
       }

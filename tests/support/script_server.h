@@ -1,7 +1,8 @@
 // A small scripted TCP server on 127.0.0.1 for tests: it accepts
 // connections and plays a script of steps on each (read the request, send,
 // drip slowly, sleep, hold the connection open, close or reset), for the
-// server behaviours a real web server will not show on demand.
+// server behaviours a real web server will not show on demand. Every request
+// a ReadRequest step reads is kept, parsed, for the test to examine.
 #pragma once
 
 #include <atomic>
@@ -18,6 +19,13 @@
 
 namespace kestra::test {
 
+// One HTTP request as a ReadRequest step read it.
+struct CapturedRequest {
+  std::string request_line;
+  std::string headers;  // the raw header lines, CRLF-separated, without the blank line
+  std::string body;     // Content-Length bytes (cut at what arrived)
+};
+
 struct ScriptStep {
   enum class Kind { ReadRequest, Send, Drip, Sleep, Hold, Reset };
   Kind kind = Kind::Send;
@@ -28,9 +36,12 @@ struct ScriptStep {
 
 class Script {
  public:
-  // Reads until the blank line that ends an HTTP request head (or the peer
-  // closes, or 64 KiB arrived, or 10 s passed).
+  // Reads an HTTP request: the head up to its blank line, then as many body
+  // bytes as its Content-Length names (at most 1 MiB); stops early when the
+  // peer closes, the head passes 64 KiB or 10 s passed.
   Script& ReadRequest();
+  // ReadRequest, then Send(response): a plain HTTP answer.
+  static Script Answer(std::string response);
   Script& Send(std::string bytes);
   // Sends `bytes` piece by piece, pausing `interval_ms` after each piece.
   Script& Drip(std::string bytes, int interval_ms, std::size_t piece = 1);
@@ -70,6 +81,12 @@ class ScriptServer {
   // Waits until `count` connections have played their scripts to the end.
   bool WaitFinished(int count, int timeout_ms) const;
 
+  // The requests read so far, in the order in which they were complete.
+  std::vector<CapturedRequest> Requests() const;
+  // Waits until at least n requests were read or timeout_ms passed; returns
+  // the requests read by then.
+  std::vector<CapturedRequest> WaitForRequests(std::size_t n, int timeout_ms) const;
+
  private:
   struct Connection {
     std::string received;
@@ -89,8 +106,12 @@ class ScriptServer {
   std::atomic<int> accepted_{0};
   mutable std::mutex mutex_;
   std::vector<std::unique_ptr<Connection>> connections_;
+  std::vector<CapturedRequest> requests_;
   std::vector<std::thread> workers_;
   std::thread acceptor_;
 };
+
+// A loopback port on which nothing listens (bound, then closed).
+std::uint16_t UnusedLoopbackPort();
 
 }  // namespace kestra::test

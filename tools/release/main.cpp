@@ -131,7 +131,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kestra-release: %s\n", error.c_str());
     return 1;
   }
-  std::printf("published %s\n  package %s\n  task    %s\n  list    %s\n", values["--version"].c_str(),
+  const std::string what = options.micro > 0 ? "micro patch " + std::to_string(options.micro) + " of " +
+                                                  values["--version"]
+                                            : values["--version"];
+  std::printf("published %s\n  package %s\n  task    %s\n  list    %s\n", what.c_str(),
               result.package_url.c_str(), result.task_url.c_str(), result.list_path.c_str());
   return 0;
 }

@@ -11,7 +11,8 @@
 //      after another with DownloadWithDownloader into the download directory.
 //   4. The download flow posts 2026 when the last package has arrived; the
 //      dialog's thread runs InstallPackages (install.h): undo an applied micro
-//      patch, apply the packages in order, bring res.ini / hdres/res.ini up,
+//      patch, apply the packages in order (each one guarded by copies of the
+//      files it touches, package_guard.h), bring res.ini / hdres/res.ini up,
 //      back up and apply the micro patch.
 //   5. Complete (install.h): a countdown on the lower bar while one package is
 //      shared through the downloader core, "更新成功!", the close (1126) and
@@ -20,7 +21,8 @@
 //
 // Every failure tells the player (a box or the numbered error message),
 // logs, and closes the dialog with 1126; the client is started only after
-// success. A failed package leaves the packages before it applied.
+// success. A failed package is undone; the packages before it stay applied,
+// and the next run starts from the Version they left in update.ini.
 //
 // Threads: the worker talks to the dialog only by posted messages and boxes;
 // SessionState is shared under its lock, which is never held across a

@@ -8,18 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "shared/interactive/interactive.h"
 #include "tests/downloader/platform/probe_support.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace zelt {
 namespace {
 
 using kestra::interactive::NetworkInteractive;
 using kestra::test::TempDir;
+using kestra::test::WaitUntil;
 
 const std::string kCore = std::string(KESTRA_BIN_DIR) + "/kestra-downloader";
 constexpr int kWaitMs = 30000;
@@ -36,23 +37,24 @@ std::optional<int> StartCore(const std::vector<std::string>& args, const TempDir
 // The core's log as soon as it holds the text (the core writes it while it
 // starts its services, which goes on after it has connected).
 std::string WaitForLog(const TempDir& cwd, const std::string& text) {
-  std::uint64_t deadline = platform::clock::SteadyMs() + kWaitMs;
-  std::string log = cwd.Read("p2p.log");
-  while (log.find(text) == std::string::npos && platform::clock::SteadyMs() < deadline) {
-    platform::clock::SleepMs(10);
-    log = cwd.Read("p2p.log");
-  }
+  std::string log;
+  WaitUntil(
+      [&] {
+        log = cwd.Read("p2p.log");
+        return log.find(text) != std::string::npos;
+      },
+      kWaitMs, 10);
   return log;
 }
 
 bool WaitConnected(NetworkInteractive& listener) {
   std::string line;
-  for (int i = 0; i < kWaitMs / 10; ++i) {
-    listener.ReadLine(line);
-    if (listener.connected()) return true;
-    platform::clock::SleepMs(10);
-  }
-  return false;
+  return WaitUntil(
+      [&] {
+        listener.ReadLine(line);
+        return listener.connected();
+      },
+      kWaitMs, 10);
 }
 
 // Sends a signal by name with the system's kill program.
@@ -143,13 +145,13 @@ TEST(CoreAppTest, RunsWithoutAChannelWhenNobodyListens) {
                         std::to_string(port)},
                        cwd);
   ASSERT_TRUE(pid);
-  bool started = false;
-  for (int i = 0; i < kWaitMs / 10 && !started; ++i) {
-    std::string log = cwd.Read("p2p.log");
-    started = log.find("the control channel could not be opened") != std::string::npos &&
-              log.find("ConfigService::Start") != std::string::npos;
-    if (!started) platform::clock::SleepMs(10);
-  }
+  bool started = WaitUntil(
+      [&] {
+        std::string log = cwd.Read("p2p.log");
+        return log.find("the control channel could not be opened") != std::string::npos &&
+               log.find("ConfigService::Start") != std::string::npos;
+      },
+      kWaitMs, 10);
   EXPECT_TRUE(started) << cwd.Read("p2p.log");
   EXPECT_FALSE(test::Ended(*pid));
   Signal("TERM", *pid);

@@ -9,6 +9,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 
 namespace zelt::test {
 
@@ -23,12 +24,14 @@ inline std::optional<int> RunProbe(const std::vector<std::string>& args) {
 
 // Waits (at most 30 s) for a marker file and returns its content.
 inline std::optional<std::string> WaitForFile(const kestra::test::TempDir& dir, const std::string& name) {
-  for (int i = 0; i < 3000; ++i) {
-    if (dir.Exists(name)) {
-      std::string text = dir.Read(name);
-      if (!text.empty()) return text;
-    }
-    platform::clock::SleepMs(10);
+  std::string text;
+  if (kestra::test::WaitUntil(
+          [&] {
+            if (dir.Exists(name)) text = dir.Read(name);
+            return !text.empty();
+          },
+          30000, 10)) {
+    return text;
   }
   return std::nullopt;
 }
@@ -44,11 +47,7 @@ inline bool Ended(int pid) {
 
 // Waits (at most 30 s) for the process to end.
 inline bool WaitEnded(int pid) {
-  for (int i = 0; i < 3000; ++i) {
-    if (Ended(pid)) return true;
-    platform::clock::SleepMs(10);
-  }
-  return false;
+  return kestra::test::WaitUntil([&] { return Ended(pid); }, 30000, 10);
 }
 
 }  // namespace zelt::test

@@ -13,11 +13,32 @@
 #include "downloader/services/shell_info.h"
 #include "tests/downloader/services/fake_channel.h"
 #include "tests/downloader/services/stub_services.h"
+#include "tests/support/wait_until.h"
+#include "shared/protocol/protocol.h"
 
 namespace zelt {
 namespace {
 
+namespace proto = kestra::protocol;
+using kestra::test::WaitUntil;
 using Lines = std::vector<std::string>;
+
+// One line of the core as the updater receives it: "[Interactive]key=value",
+// or "[Interactive]word" for the single-word replies.
+std::string Reply(const std::string& key, const std::string& value) {
+  return std::string(1, proto::kTagOpen) + proto::kTagInteractive + proto::kTagClose + key +
+         proto::kKeyValueSeparator + value;
+}
+std::string Reply(const std::string& word) {
+  return std::string(1, proto::kTagOpen) + proto::kTagInteractive + proto::kTagClose + word;
+}
+// A command line: the words joined by blanks.
+template <typename... Rest>
+std::string Words(const std::string& first, const Rest&... rest) {
+  std::string line = first;
+  ((line += ' ', line += rest), ...);
+  return line;
+}
 constexpr std::int64_t kNow = 1800000000;
 
 // The control server with the configuration and stand-ins for the other
@@ -98,18 +119,18 @@ class P2PServiceTest : public ::testing::Test {
 
 TEST_F(P2PServiceTest, StatBeforeTheDownloadHasBegun) {
   Start();
-  EXPECT_EQ(Command("stat"), (Lines{
-                                 "[Interactive]UserId=0",
-                                 "[Interactive]P2PState=0",
-                                 "[Interactive]Percentage=100.000000",
-                                 "[Interactive]PercentageDownloaded=100.000000",
-                                 "[Interactive]CurUpdatePercentage=100.000000",
-                                 "[Interactive]IncompleteByte=0",
-                                 "[Interactive]UploadBandWidth=0.000000",
-                                 "[Interactive]DownloadBandWidth=0.000000",
-                                 "[Interactive]UploadUserNum=0",
-                                 "[Interactive]DownloadUserNum=0",
-                                 "[Interactive]ConnectNum=0",
+  EXPECT_EQ(Command(proto::kCmdStat), (Lines{
+                                 Reply(proto::kKeyUserId, "0"),
+                                 Reply(proto::kKeyP2PState, "0"),
+                                 Reply(proto::kKeyPercentage, "100.000000"),
+                                 Reply(proto::kKeyPercentageDownloaded, "100.000000"),
+                                 Reply(proto::kKeyCurUpdatePercentage, "100.000000"),
+                                 Reply(proto::kKeyIncompleteByte, "0"),
+                                 Reply(proto::kKeyUploadBandWidth, "0.000000"),
+                                 Reply(proto::kKeyDownloadBandWidth, "0.000000"),
+                                 Reply(proto::kKeyUploadUserNum, "0"),
+                                 Reply(proto::kKeyDownloadUserNum, "0"),
+                                 Reply(proto::kKeyConnectNum, "0"),
                              }));
 }
 
@@ -129,56 +150,56 @@ TEST_F(P2PServiceTest, StatAndGetReadTheServices) {
   config_->SetState(kDownloading);
   channel_.TakeLines();
 
-  EXPECT_EQ(Command("stat"), (Lines{
-                                 "[Interactive]UserId=77",
-                                 "[Interactive]P2PState=14",
-                                 "[Interactive]Percentage=25.000000",
-                                 "[Interactive]PercentageDownloaded=50.000000",
-                                 "[Interactive]CurUpdatePercentage=44.444444",
-                                 "[Interactive]IncompleteByte=750",
-                                 "[Interactive]UploadBandWidth=1.500000",
-                                 "[Interactive]DownloadBandWidth=12.250000",
-                                 "[Interactive]UploadUserNum=3",
-                                 "[Interactive]DownloadUserNum=3",
-                                 "[Interactive]ConnectNum=3",
+  EXPECT_EQ(Command(proto::kCmdStat), (Lines{
+                                 Reply(proto::kKeyUserId, "77"),
+                                 Reply(proto::kKeyP2PState, "14"),
+                                 Reply(proto::kKeyPercentage, "25.000000"),
+                                 Reply(proto::kKeyPercentageDownloaded, "50.000000"),
+                                 Reply(proto::kKeyCurUpdatePercentage, "44.444444"),
+                                 Reply(proto::kKeyIncompleteByte, "750"),
+                                 Reply(proto::kKeyUploadBandWidth, "1.500000"),
+                                 Reply(proto::kKeyDownloadBandWidth, "12.250000"),
+                                 Reply(proto::kKeyUploadUserNum, "3"),
+                                 Reply(proto::kKeyDownloadUserNum, "3"),
+                                 Reply(proto::kKeyConnectNum, "3"),
                              }));
   struct Case {
-    const char* command;
+    std::string command;
     Lines lines;
   };
   const Case cases[] = {
-      {"get ubl", {"[Interactive]MaxUploadBandWidth=128"}},
-      {"get dbl", {"[Interactive]MaxDownloadBandWidth=256"}},
-      {"get muc", {"[Interactive]MaxUploadNum=20"}},
-      {"get mdc", {"[Interactive]MaxDownloadNum=256"}},
-      {"get cub", {"[Interactive]UploadBandWidth=1.500000"}},
-      {"get cdb", {"[Interactive]DownloadBandWidth=12.250000"}},
-      {"get pct",
-       {"[Interactive]PercentageDownloaded=50.000000", "[Interactive]Percentage=25.000000",
-        "[Interactive]CurUpdatePercentage=44.444444"}},
-      {"get tb", {"[Interactive]TotalByte=1000"}},
-      {"get icb", {"[Interactive]IncompleteByte=750"}},
-      {"get p2ps", {"[Interactive]P2PState=14"}},
-      {"get cuun", {"[Interactive]UploadUserNum=3"}},
-      {"get cdun", {"[Interactive]DownloadUserNum=3"}},
-      {"get ccn", {"[Interactive]ConnectNum=3"}},
-      {"get uid", {"[Interactive]UserId=77"}},
-      {"get oil", {"[Interactive]P2PLogLevel=0"}},
-      {"get qf", {"[Interactive]FileName=Vandor\\data\\a.pak"}},
-      {"get qf 1", {"[Interactive]FileName=b.pak"}},
-      {"get qf 2", {"[Interactive]FileName=:"}},
-      {"get qf x", {"[Interactive]FileName=Vandor\\data\\a.pak"}},
-      {"get version", {"[Interactive]version=27233"}},
+      {Words(proto::kCmdGet, proto::kSelUploadLimit), {Reply(proto::kKeyMaxUploadBandWidth, "128")}},
+      {Words(proto::kCmdGet, proto::kSelDownloadLimit), {Reply(proto::kKeyMaxDownloadBandWidth, "256")}},
+      {Words(proto::kCmdGet, proto::kSelMaxUploadConn), {Reply(proto::kKeyMaxUploadNum, "20")}},
+      {Words(proto::kCmdGet, proto::kSelMaxDownloadConn), {Reply(proto::kKeyMaxDownloadNum, "256")}},
+      {Words(proto::kCmdGet, proto::kSelCurrentUpload), {Reply(proto::kKeyUploadBandWidth, "1.500000")}},
+      {Words(proto::kCmdGet, proto::kSelCurrentDownload), {Reply(proto::kKeyDownloadBandWidth, "12.250000")}},
+      {Words(proto::kCmdGet, proto::kSelPercentages),
+       {Reply(proto::kKeyPercentageDownloaded, "50.000000"), Reply(proto::kKeyPercentage, "25.000000"),
+        Reply(proto::kKeyCurUpdatePercentage, "44.444444")}},
+      {Words(proto::kCmdGet, proto::kSelTotalBytes), {Reply(proto::kKeyTotalByte, "1000")}},
+      {Words(proto::kCmdGet, proto::kSelIncompleteBytes), {Reply(proto::kKeyIncompleteByte, "750")}},
+      {Words(proto::kCmdGet, proto::kSelState), {Reply(proto::kKeyP2PState, "14")}},
+      {Words(proto::kCmdGet, proto::kSelUploadUsers), {Reply(proto::kKeyUploadUserNum, "3")}},
+      {Words(proto::kCmdGet, proto::kSelDownloadUsers), {Reply(proto::kKeyDownloadUserNum, "3")}},
+      {Words(proto::kCmdGet, proto::kSelConnections), {Reply(proto::kKeyConnectNum, "3")}},
+      {Words(proto::kCmdGet, proto::kSelUserId), {Reply(proto::kKeyUserId, "77")}},
+      {Words(proto::kCmdGet, proto::kSelOutputLevel), {Reply(proto::kKeyP2PLogLevel, "0")}},
+      {Words(proto::kCmdGet, proto::kSelFileName), {Reply(proto::kKeyFileName, "Vandor\\data\\a.pak")}},
+      {Words(proto::kCmdGet, proto::kSelFileName, "1"), {Reply(proto::kKeyFileName, "b.pak")}},
+      {Words(proto::kCmdGet, proto::kSelFileName, "2"), {Reply(proto::kKeyFileName, ":")}},
+      {Words(proto::kCmdGet, proto::kSelFileName, "x"), {Reply(proto::kKeyFileName, "Vandor\\data\\a.pak")}},
+      {Words(proto::kCmdGet, proto::kSelVersion), {Reply(proto::kKeyVersion, "27233")}},
       // (500 - 100) / 10 s; 2.5 kB/s * 1024 over 180 samples
-      {"get ave", {"[Interactive]AverageSpeed=40(A),2560(L180)"}},
-      {"get cdbs", {"[Interactive]CurrentDownloadBytes=4600"}},
-      {"get cp2pdbs", {"[Interactive]CurrentP2pDownloadBytes=600"}},
+      {Words(proto::kCmdGet, proto::kSelAverageSpeed), {Reply(proto::kKeyAverageSpeed, "40(A),2560(L180)")}},
+      {Words(proto::kCmdGet, proto::kSelDownloadBytes), {Reply(proto::kKeyCurrentDownloadBytes, "4600")}},
+      {Words(proto::kCmdGet, proto::kSelP2pDownloadBytes), {Reply(proto::kKeyCurrentP2pDownloadBytes, "600")}},
       {"get nothing", {}},
       {"get", {}},
       {"  stat  extra", {}},  // replaced below: stat ignores extra words
   };
   for (const Case& c : cases) {
-    if (std::string(c.command).find("stat") != std::string::npos) {
+    if (c.command.find(proto::kCmdStat) != std::string::npos) {
       EXPECT_EQ(Command(c.command).size(), 11u);
       continue;
     }
@@ -191,46 +212,46 @@ TEST_F(P2PServiceTest, GetStateDumpsTheConfiguration) {
                       "-P2PUploadListSize", "12", "-HttpThread", "4"});
   config_->set_main_server("127.0.0.1", 8000);
   config_->set_info_file_paths({"\\tmp\\dl\\seed", "\\tmp\\dl\\seed.past", "\\tmp\\dl\\info"});
-  EXPECT_EQ(Command("get state"), (Lines{
-                                      "[Interactive]TcpListenPort=7000",
-                                      "[Interactive]UdpProt=10041",
-                                      "[Interactive]MainServerIp=127.0.0.1",
-                                      "[Interactive]MainServerPort=8000",
-                                      "[Interactive]CurrentDir=\\tmp\\dl\\",
-                                      "[Interactive]SeedFilePath=\\tmp\\dl\\seed",
-                                      "[Interactive]SeedFilePathPast=\\tmp\\dl\\seed.past",
-                                      "[Interactive]DownloadInfoDataFilePath=\\tmp\\dl\\info",
-                                      "[Interactive]UploadThreadNum=6",
-                                      "[Interactive]MaxWaitTask=12",
-                                      "[Interactive]HttpDownloadThreadNum=4",
+  EXPECT_EQ(Command(Words(proto::kCmdGet, proto::kSelConfigDump)), (Lines{
+                                      Reply(proto::kKeyTcpListenPort, "7000"),
+                                      Reply(proto::kKeyUdpPort, "10041"),
+                                      Reply(proto::kKeyMainServerIp, "127.0.0.1"),
+                                      Reply(proto::kKeyMainServerPort, "8000"),
+                                      Reply(proto::kKeyCurrentDir, "\\tmp\\dl\\"),
+                                      Reply(proto::kKeySeedFilePath, "\\tmp\\dl\\seed"),
+                                      Reply(proto::kKeySeedFilePathPast, "\\tmp\\dl\\seed.past"),
+                                      Reply(proto::kKeyDownloadInfoDataFilePath, "\\tmp\\dl\\info"),
+                                      Reply(proto::kKeyUploadThreadNum, "6"),
+                                      Reply(proto::kKeyMaxWaitTask, "12"),
+                                      Reply(proto::kKeyHttpDownloadThreadNum, "4"),
                                   }));
 }
 
 TEST_F(P2PServiceTest, SetClampsAndAppliesAtOnce) {
   Start();
   struct Case {
-    const char* command;
+    std::string command;
     ConfigInt field;
     std::int32_t value;
   };
   const Case cases[] = {
-      {"set ubl 2", ConfigInt::kUploadBandLimitSecond, 3 * 1024},
-      {"set ubl 2000000", ConfigInt::kUploadBandLimitSecond, 1048576 * 1024},
-      {"set ubl 500", ConfigInt::kUploadBandLimitSecond, 500 * 1024},
-      {"set ubl", ConfigInt::kUploadBandLimitSecond, 131072 * 1024},
-      {"set ubl -5", ConfigInt::kUploadBandLimitSecond, 131072 * 1024},
-      {"set dbl 5", ConfigInt::kDownloadBandLimitSecond, 10 * 1024},
-      {"set dbl 99999999999", ConfigInt::kDownloadBandLimitSecond, 262144 * 1024},
-      {"set dbl 700", ConfigInt::kDownloadBandLimitSecond, 700 * 1024},
-      {"set muc 1000", ConfigInt::kMaxUploadConnNum, 256},  // 512 - 256
-      {"set muc -3", ConfigInt::kMaxUploadConnNum, 0},
-      {"set muc", ConfigInt::kMaxUploadConnNum, 20},
-      {"set mdc 1000", ConfigInt::kMaxDownloadConnNum, 492},  // 512 - 20
-      {"set mdc 100", ConfigInt::kMaxDownloadConnNum, 100},
-      {"set httpdtn 8", ConfigInt::kHttpDownloadThreadNum, 8},
-      {"set httpdtn -1", ConfigInt::kHttpDownloadThreadNum, 8},
-      {"set httpdtn 1000000", ConfigInt::kHttpDownloadThreadNum, 8},  // absurd: ignored
-      {"set httpdtn 0", ConfigInt::kHttpDownloadThreadNum, 0},
+      {Words(proto::kCmdSet, proto::kSelUploadLimit, "2"), ConfigInt::kUploadBandLimitSecond, 3 * 1024},
+      {Words(proto::kCmdSet, proto::kSelUploadLimit, "2000000"), ConfigInt::kUploadBandLimitSecond, 1048576 * 1024},
+      {Words(proto::kCmdSet, proto::kSelUploadLimit, "500"), ConfigInt::kUploadBandLimitSecond, 500 * 1024},
+      {Words(proto::kCmdSet, proto::kSelUploadLimit), ConfigInt::kUploadBandLimitSecond, 131072 * 1024},
+      {Words(proto::kCmdSet, proto::kSelUploadLimit, "-5"), ConfigInt::kUploadBandLimitSecond, 131072 * 1024},
+      {Words(proto::kCmdSet, proto::kSelDownloadLimit, "5"), ConfigInt::kDownloadBandLimitSecond, 10 * 1024},
+      {Words(proto::kCmdSet, proto::kSelDownloadLimit, "99999999999"), ConfigInt::kDownloadBandLimitSecond, 262144 * 1024},
+      {Words(proto::kCmdSet, proto::kSelDownloadLimit, "700"), ConfigInt::kDownloadBandLimitSecond, 700 * 1024},
+      {Words(proto::kCmdSet, proto::kSelMaxUploadConn, "1000"), ConfigInt::kMaxUploadConnNum, 256},  // 512 - 256
+      {Words(proto::kCmdSet, proto::kSelMaxUploadConn, "-3"), ConfigInt::kMaxUploadConnNum, 0},
+      {Words(proto::kCmdSet, proto::kSelMaxUploadConn), ConfigInt::kMaxUploadConnNum, 20},
+      {Words(proto::kCmdSet, proto::kSelMaxDownloadConn, "1000"), ConfigInt::kMaxDownloadConnNum, 492},  // 512 - 20
+      {Words(proto::kCmdSet, proto::kSelMaxDownloadConn, "100"), ConfigInt::kMaxDownloadConnNum, 100},
+      {Words(proto::kCmdSet, proto::kSelHttpThreads, "8"), ConfigInt::kHttpDownloadThreadNum, 8},
+      {Words(proto::kCmdSet, proto::kSelHttpThreads, "-1"), ConfigInt::kHttpDownloadThreadNum, 8},
+      {Words(proto::kCmdSet, proto::kSelHttpThreads, "1000000"), ConfigInt::kHttpDownloadThreadNum, 8},  // absurd: ignored
+      {Words(proto::kCmdSet, proto::kSelHttpThreads, "0"), ConfigInt::kHttpDownloadThreadNum, 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Command(c.command), Lines{}) << c.command;
@@ -239,8 +260,8 @@ TEST_F(P2PServiceTest, SetClampsAndAppliesAtOnce) {
   EXPECT_EQ(client_->upload_limit, 131072u * 1024);  // the last "ubl"
   EXPECT_EQ(client_->max_download, 100);
   EXPECT_EQ(client_->http_threads, 0);
-  EXPECT_EQ(One("get ubl"), "[Interactive]MaxUploadBandWidth=131072");
-  EXPECT_EQ(One("get dbl"), "[Interactive]MaxDownloadBandWidth=700");
+  EXPECT_EQ(One(Words(proto::kCmdGet, proto::kSelUploadLimit)), Reply(proto::kKeyMaxUploadBandWidth, "131072"));
+  EXPECT_EQ(One(Words(proto::kCmdGet, proto::kSelDownloadLimit)), Reply(proto::kKeyMaxDownloadBandWidth, "700"));
 }
 
 TEST_F(P2PServiceTest, AnySetSwitchesThePeriodicReloadOff) {
@@ -252,44 +273,44 @@ TEST_F(P2PServiceTest, AnySetSwitchesThePeriodicReloadOff) {
 
 TEST_F(P2PServiceTest, OutputLevelThroughSet) {
   Start();
-  Command("set oil 7");  // out of range: ignored
+  Command(Words(proto::kCmdSet, proto::kSelOutputLevel, "7"));  // out of range: ignored
   EXPECT_EQ(OutputLevel(), 0);
   EXPECT_EQ(Info("hidden"), -1);
-  Command("set oil 5");
-  EXPECT_EQ(One("get oil"), "[Interactive]P2PLogLevel=5");
+  Command(Words(proto::kCmdSet, proto::kSelOutputLevel, "5"));
+  EXPECT_EQ(One(Words(proto::kCmdGet, proto::kSelOutputLevel)), Reply(proto::kKeyP2PLogLevel, "5"));
   EXPECT_EQ(Info("shown %d", 1), 1);
   EXPECT_EQ(channel_.TakeLines(), (Lines{"[Info]shown 1"}));
-  Command("set oil -1");  // ignored as well
+  Command(Words(proto::kCmdSet, proto::kSelOutputLevel, "-1"));  // ignored as well
   EXPECT_EQ(OutputLevel(), 5);
-  Command("set oil");  // the current level stays
+  Command(Words(proto::kCmdSet, proto::kSelOutputLevel));  // the current level stays
   EXPECT_EQ(OutputLevel(), 5);
 }
 
 TEST_F(P2PServiceTest, QuickLevelAndPriorityWhileTheFileSystemRuns) {
   Start(true);
-  EXPECT_EQ(One("setquicklevel 3"), "[Interactive]succeeded");
+  EXPECT_EQ(One(Words(proto::kCmdSetQuickLevel, "3")), Reply(proto::kReplySucceeded));
   EXPECT_EQ(fs_->quick_level, 3u);
-  EXPECT_EQ(One("setquicklevel 0"), "[Interactive]failed");
-  EXPECT_EQ(One("setquicklevel"), "[Interactive]failed");
-  EXPECT_EQ(One("setpriority a.pak 100 200 3"), "[Interactive]succeeded");
+  EXPECT_EQ(One(Words(proto::kCmdSetQuickLevel, "0")), Reply(proto::kReplyFailed));
+  EXPECT_EQ(One(proto::kCmdSetQuickLevel), Reply(proto::kReplyFailed));
+  EXPECT_EQ(One(Words(proto::kCmdSetPriority, "a.pak 100 200 3")), Reply(proto::kReplySucceeded));
   fs_->priority_result = false;
-  EXPECT_EQ(One("setpriority b.pak x"), "[Interactive]failed");
+  EXPECT_EQ(One(Words(proto::kCmdSetPriority, "b.pak x")), Reply(proto::kReplyFailed));
   EXPECT_EQ(fs_->priority_calls, (Lines{"a.pak 100 200 3", "b.pak 0 0 0"}));
 }
 
 TEST_F(P2PServiceTest, QuickLevelAndPriorityBeforeTheFileSystemRuns) {
   Start(false);
-  EXPECT_EQ(One("setquicklevel 3"), "[Interactive]failed");
+  EXPECT_EQ(One(Words(proto::kCmdSetQuickLevel, "3")), Reply(proto::kReplyFailed));
   EXPECT_EQ(fs_->quick_level, 0u);
-  EXPECT_EQ(One("setpriority a.pak 1 2 3"), "[Interactive]failed");
+  EXPECT_EQ(One(Words(proto::kCmdSetPriority, "a.pak 1 2 3")), Reply(proto::kReplyFailed));
   EXPECT_TRUE(fs_->priority_calls.empty());
 }
 
 TEST_F(P2PServiceTest, UnknownWordsAndMonitorViews) {
   Start(true, true);
-  EXPECT_EQ(Command("showp2p"), Lines{});
-  EXPECT_EQ(Command("showfileblock"), Lines{});
-  EXPECT_EQ(Command("showfileblock"), Lines{});
+  EXPECT_EQ(Command(proto::kCmdShowP2P), Lines{});
+  EXPECT_EQ(Command(proto::kCmdShowFileBlock), Lines{});
+  EXPECT_EQ(Command(proto::kCmdShowFileBlock), Lines{});
   EXPECT_EQ(Command("Stat"), Lines{});  // words are case-sensitive
   EXPECT_EQ(Command(""), Lines{});
   EXPECT_EQ(Command(std::string(10000, 'x')), Lines{});
@@ -302,30 +323,30 @@ TEST_F(P2PServiceTest, AFloodOfCommandsIsAnsweredInOrder) {
   Start();
   constexpr int kCommands = 3 * P2PService::kMaxCommandsPerCycle + 7;
   std::uint64_t last = 0;
-  for (int i = 0; i < kCommands; ++i) last = channel_.Push(i % 2 == 0 ? "get version" : "get p2ps");
+  for (int i = 0; i < kCommands; ++i) last = channel_.Push(i % 2 == 0 ? Words(proto::kCmdGet, proto::kSelVersion) : Words(proto::kCmdGet, proto::kSelState));
   ASSERT_TRUE(channel_.WaitHandled(last));
   Lines lines = channel_.TakeLines();
   ASSERT_EQ(lines.size(), static_cast<std::size_t>(kCommands));
   for (int i = 0; i < kCommands; ++i) {
-    EXPECT_EQ(lines[i], i % 2 == 0 ? "[Interactive]version=27233" : "[Interactive]P2PState=0");
+    EXPECT_EQ(lines[i], i % 2 == 0 ? Reply(proto::kKeyVersion, "27233") : Reply(proto::kKeyP2PState, "0"));
   }
 }
 
 TEST_F(P2PServiceTest, WithoutMonitorViewCommandsDoNothing) {
   Start();
-  EXPECT_EQ(Command("showp2p"), Lines{});
-  EXPECT_EQ(Command("stat").size(), 11u);  // and the service goes on
+  EXPECT_EQ(Command(proto::kCmdShowP2P), Lines{});
+  EXPECT_EQ(Command(proto::kCmdStat).size(), 11u);  // and the service goes on
 }
 
 TEST_F(P2PServiceTest, QuitStopsTheDriverAndReportsTheLastStates) {
   Start();
-  std::uint64_t n = channel_.Push("quit");
-  channel_.Push("stat");  // never read
+  std::uint64_t n = channel_.Push(proto::kCmdQuit);
+  channel_.Push(proto::kCmdStat);  // never read
   thread_.join();         // the driver ends by itself
   EXPECT_EQ(channel_.queued(), 1u);
   (void)n;
   EXPECT_EQ(stats_->Journal(), (Lines{"end 3 " + std::to_string(kNow)}));
-  EXPECT_EQ(channel_.TakeLines(), (Lines{"[Interactive]P2PState=16", "[Interactive]P2PState=17"}));
+  EXPECT_EQ(channel_.TakeLines(), (Lines{Reply(proto::kKeyP2PState, "16"), Reply(proto::kKeyP2PState, "17")}));
   EXPECT_EQ(config_->StateHistory(), (std::vector<std::int32_t>{16, 17}));
   EXPECT_EQ(driver_.GetState(kP2PServiceName), framework::kStateReleased);
   EXPECT_FALSE(p2p_->running());
@@ -336,14 +357,11 @@ TEST_F(P2PServiceTest, RestartReportsAndStopsReadingWhileTheRestRuns) {
   config_->SetState(kGetSeedMd5);
   config_->SetState(kDownloading);
   channel_.TakeLines();
-  std::uint64_t n = channel_.Push("restart");
+  std::uint64_t n = channel_.Push(proto::kCmdRestart);
   // The service's Run is over once it has taken the command.
-  for (int i = 0; i < 10000 && driver_.GetState(kP2PServiceName) != framework::kStateRunFinished; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_EQ(driver_.GetState(kP2PServiceName), framework::kStateRunFinished);
+  ASSERT_TRUE(WaitUntil([&] { return driver_.GetState(kP2PServiceName) == framework::kStateRunFinished; }));
   (void)n;
-  channel_.Push("stat");
+  channel_.Push(proto::kCmdStat);
   // The other services keep running: the configuration is still in Run.
   EXPECT_EQ(driver_.GetState(kConfigServiceName), framework::kStateRunning);
   StopDriver();
@@ -360,10 +378,8 @@ TEST_F(P2PServiceTest, RestartReportsAndStopsReadingWhileTheRestRuns) {
 
 TEST_F(P2PServiceTest, RestartWithReportsOffOrAMaskSendsWhatIsAsked) {
   Start(true, false, {"-HttpReport", "0"});
-  channel_.Push("restart");
-  for (int i = 0; i < 10000 && driver_.GetState(kP2PServiceName) != framework::kStateRunFinished; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  channel_.Push(proto::kCmdRestart);
+  ASSERT_TRUE(WaitUntil([&] { return driver_.GetState(kP2PServiceName) == framework::kStateRunFinished; }));
   StopDriver();
   EXPECT_EQ(stats_->Journal(), (Lines{"end 6 " + std::to_string(kNow)}));
 }
@@ -371,10 +387,8 @@ TEST_F(P2PServiceTest, RestartWithReportsOffOrAMaskSendsWhatIsAsked) {
 TEST_F(P2PServiceTest, ReportMaskSelectsTheSections) {
   Start();
   config_->Set(ConfigInt::kReportMask, 2 | 8);
-  channel_.Push("restart");
-  for (int i = 0; i < 10000 && driver_.GetState(kP2PServiceName) != framework::kStateRunFinished; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  channel_.Push(proto::kCmdRestart);
+  ASSERT_TRUE(WaitUntil([&] { return driver_.GetState(kP2PServiceName) == framework::kStateRunFinished; }));
   StopDriver();
   EXPECT_EQ(stats_->Journal(), (Lines{"end 6 " + std::to_string(kNow), "section 状态切换过程=",
                                       "step 3", "send 5000"}));
@@ -382,7 +396,7 @@ TEST_F(P2PServiceTest, ReportMaskSelectsTheSections) {
 
 TEST_F(P2PServiceTest, SuspendIsRefusedWhileRunningResumeIsAccepted) {
   Start();
-  Command("stat");  // the service has started
+  Command(proto::kCmdStat);  // the service has started
   EXPECT_TRUE(p2p_->running());
   EXPECT_EQ(p2p_->PostPowerEvent(kPowerQuerySuspend).get(), kBroadcastQueryDeny);
   EXPECT_EQ(p2p_->PostPowerEvent(kPowerResumeSuspend).get(), 0);
@@ -405,11 +419,9 @@ TEST(P2PServiceStartTest, AMissingDependencyFailsStart) {
   registry.Register(kConfigServiceName, config);
   ASSERT_TRUE(driver.Register(kP2PServiceName, p2p));
   registry.Register(kP2PServiceName, p2p);
-  channel.Push("quit");
+  channel.Push(proto::kCmdQuit);
   std::thread t([&] { driver.Run(); });
-  for (int i = 0; i < 10000 && driver.GetState(kConfigServiceName) != framework::kStateRunning; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  ASSERT_TRUE(WaitUntil([&] { return driver.GetState(kConfigServiceName) == framework::kStateRunning; }));
   // P2PService failed its Start; the command stays unread and only a Stop of
   // the driver ends the Run phase.
   EXPECT_EQ(driver.GetState(kP2PServiceName), framework::kStateFailed);
@@ -418,6 +430,37 @@ TEST(P2PServiceStartTest, AMissingDependencyFailsStart) {
   driver.Stop();
   t.join();
   EXPECT_EQ(driver.GetState(kP2PServiceName), framework::kStateReleased);  // it completed Init
+}
+
+TEST(P2PServiceStartTest, AServiceItLooksUpButNeverWaitsForMustStillBeThere) {
+  // Everything it waits for has started, but no file system is registered:
+  // the lookup fails the phase instead of leaving a null to crash on later.
+  test::FakeChannel channel;
+  framework::InterfaceMgr registry;
+  framework::ServiceDriver driver;
+  driver.set_phase_interval_ms(1);
+  Parameters params;
+  ASSERT_TRUE(ParseParameters({"x"}, 1, params));
+  auto* p2p = new P2PService();
+  p2p->SetChannel(&channel);
+  auto add = [&](const char* name, framework::DefaultService* service) {
+    ASSERT_TRUE(driver.Register(name, service));
+    ASSERT_TRUE(registry.Register(name, service));
+  };
+  add(kConfigServiceName, new ConfigService(params));
+  add(kNetworkServiceName, new test::StubNetwork());
+  add(kP2PClientServiceName, new test::StubP2PClient());
+  add(kStatRecorderServiceName, new test::StubStatRecorder());
+  add(kP2PServiceName, p2p);
+  channel.Push(proto::kCmdStat);
+  std::thread t([&] { driver.Run(); });
+  EXPECT_TRUE(WaitUntil([&] { return driver.GetState(kP2PServiceName) == framework::kStateFailed; }));
+  // The others go on into their Run phase; no command is ever read.
+  EXPECT_TRUE(WaitUntil([&] { return driver.GetState(kStatRecorderServiceName) == framework::kStateRunning; }));
+  EXPECT_EQ(channel.queued(), 1u);
+  EXPECT_FALSE(p2p->running());
+  driver.Stop();
+  t.join();
 }
 
 }  // namespace

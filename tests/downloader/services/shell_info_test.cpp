@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "shared/protocol/protocol.h"
 #include "tests/downloader/services/fake_channel.h"
 
 namespace zelt {
@@ -47,6 +48,19 @@ TEST_F(ShellInfoTest, OutputLevelsGateTheKindsOfLine) {
 TEST_F(ShellInfoTest, EachLineIsTheTextThenASeparateLineFeed) {
   Interactive("%s", "succeeded");
   EXPECT_EQ(channel_.Writes(), (std::vector<std::string>{"[Interactive]succeeded", "\n"}));
+}
+
+TEST_F(ShellInfoTest, KeyValueLinesOfTheProtocol) {
+  namespace proto = kestra::protocol;
+  EXPECT_EQ(InteractiveValue(proto::kKeyError, "%s", proto::kErrOpenFile), 1);
+  EXPECT_EQ(InteractiveValue(proto::kKeyVerifyPercentage, "%f", 0.25), 1);
+  EXPECT_EQ(InteractiveValue(proto::kKeyErrorFile, "%s", ""), 1);  // an empty value stays a line
+  EXPECT_EQ(channel_.TakeLines(), (std::vector<std::string>{"[Interactive]Error=OpenFile",
+                                                             "[Interactive]VerifyPercentage=0.250000",
+                                                             "[Interactive]ErrorFile="}));
+  SetOutputLevel(-1);  // silenced like every interactive line
+  EXPECT_EQ(InteractiveValue(proto::kKeyP2PState, "%d", 14), -1);
+  EXPECT_TRUE(channel_.Writes().empty());
 }
 
 TEST_F(ShellInfoTest, LinesOfManyThreadsNeverMix) {

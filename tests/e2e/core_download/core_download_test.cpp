@@ -150,6 +150,8 @@ TEST(CoreDownload, KilledInTheMiddleAndStartedAgainFetchesNothingTwice) {
   EXPECT_EQ(std::find(states.begin(), states.end(), 12), states.end()) << StateText(states);
 }
 
+// The task also names a tracker (nobody answers there): the HTTP download
+// does not wait for peers.
 TEST(CoreDownload, CorruptAndMissingCopiesAreRepairedFromTheSoundServer) {
   TempDir work, www, bad_www;
   const TaskFiles task = MakeFiles({{"game/a.pak", 9 * 1024 * 1024 + 11}, {"game/b.pak", 3 * 1024 * 1024}}, 40);
@@ -159,7 +161,7 @@ TEST(CoreDownload, CorruptAndMissingCopiesAreRepairedFromTheSoundServer) {
   std::string why;
   ASSERT_TRUE(PublishTask(task, www.path(), kBlock,
                           {corrupt.Url("/task") + "<5>", gone.Url("/task") + "<5>", good.Url("/task") + "<1>"},
-                          why))
+                          why, {"127.0.0.1:9"}))
       << why;
   // The corrupt server holds the same tree with a flipped byte in every block.
   TaskFiles bad = task;

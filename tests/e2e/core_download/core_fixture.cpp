@@ -78,7 +78,8 @@ TaskFiles MakeFiles(const std::vector<std::pair<std::string, std::size_t>>& size
 }
 
 bool PublishTask(const TaskFiles& task, const std::string& web_root, std::uint32_t block_size,
-                 const std::vector<std::string>& cdns, std::string& why) {
+                 const std::vector<std::string>& cdns, std::string& why,
+                 const std::vector<std::string>& trackers) {
   test::TempDir src;
   for (const auto& [name, c] : task.files) src.Write(name, c);
   std::vector<std::string> argv = {std::string(KESTRA_BIN_DIR) + "/kestra-seed", "make", "--files", src.path(),
@@ -87,6 +88,10 @@ bool PublishTask(const TaskFiles& task, const std::string& web_root, std::uint32
   for (const std::string& c : cdns) {
     argv.push_back("--cdn");
     argv.push_back(c);
+  }
+  for (const std::string& t : trackers) {
+    argv.push_back("--tracker");
+    argv.push_back(t);
   }
   auto pid = platform::process::Start(argv);
   if (!pid) {

@@ -50,7 +50,8 @@ struct TaskFiles {
 TaskFiles MakeFiles(const std::vector<std::pair<std::string, std::size_t>>& sizes, unsigned seed);
 // Runs kestra-seed; false (with the reason in why) when it fails.
 bool PublishTask(const TaskFiles& task, const std::string& web_root, std::uint32_t block_size,
-                 const std::vector<std::string>& cdns, std::string& why);
+                 const std::vector<std::string>& cdns, std::string& why,
+                 const std::vector<std::string>& trackers = {});
 
 // The downloader core over its control channel.
 class Core {

@@ -8,18 +8,18 @@
 #include "platform/pipe_process.h"
 #include "platform/process.h"
 #include "shared/interactive/interactive.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::interactive {
 namespace {
 
 namespace pp = platform::pipe_process;
 
-bool ReadLineSoon(IInteractive& channel, std::string& line, int max_ms = 10000) {
-  for (int waited = 0; waited < max_ms; waited += 2) {
-    if (channel.ReadLine(line)) return true;
-    platform::clock::SleepMs(2);
-  }
-  return false;
+using kestra::test::WaitUntil;
+
+bool ReadLineSoon(IInteractive& channel, std::string& line,
+                  int max_ms = kestra::test::kDefaultWaitMs) {
+  return WaitUntil([&] { return channel.ReadLine(line); }, max_ms);
 }
 
 // A parent-role channel with a child started on its pipes.
@@ -63,10 +63,8 @@ TEST(ConsoleInteractiveParent, SplitLineAndTrailingPartAtTheEnd) {
   ASSERT_TRUE(ReadLineSoon(child.channel, line));
   EXPECT_EQ(line, "abc");
   EXPECT_EQ(child.Wait(), 0);
-  for (int i = 0; i < 50; ++i) {
-    EXPECT_FALSE(child.channel.ReadLine(line)) << line;
-    platform::clock::SleepMs(2);
-  }
+  // Nothing more comes: the unfinished line died with the pipe.
+  EXPECT_FALSE(WaitUntil([&] { return child.channel.ReadLine(line); }, 100)) << line;
 }
 
 TEST(ConsoleInteractiveParent, WritesReachTheChildsInput) {
@@ -142,8 +140,7 @@ TEST(NonblockStdin, StopInterruptsABlockedRead) {
   {
     NonblockStdin reader(pair->read);
     ASSERT_TRUE(reader.Start());
-    platform::clock::SleepMs(20);
-    EXPECT_FALSE(reader.finished());
+    EXPECT_FALSE(WaitUntil([&] { return reader.finished(); }, 20));  // it stays blocked
     reader.Stop();  // returns although nobody ever writes or closes the pipe
   }
   platform::pipe::Close(pair->read);
@@ -157,8 +154,7 @@ TEST(NonblockStdin, QueuedLinesSurviveTheEndOfThePipe) {
   ASSERT_TRUE(reader.Start());
   ASSERT_TRUE(platform::pipe::WriteAll(pair->write, "one\ntwo\npartial"));
   platform::pipe::Close(pair->write);
-  for (int i = 0; i < 5000 && !reader.finished(); ++i) platform::clock::SleepMs(2);
-  ASSERT_TRUE(reader.finished());
+  ASSERT_TRUE(WaitUntil([&] { return reader.finished(); }));
   std::string line;
   ASSERT_TRUE(reader.Pop(line));
   EXPECT_EQ(line, "one");
@@ -183,8 +179,7 @@ TEST(NonblockStdin, QueueKeepsTheNewestLinesWithinItsBound) {
     platform::pipe::Close(pair->write);
   });
   writer.join();
-  for (int i = 0; i < 5000 && !reader.finished(); ++i) platform::clock::SleepMs(2);
-  ASSERT_TRUE(reader.finished());
+  ASSERT_TRUE(WaitUntil([&] { return reader.finished(); }));
   std::vector<std::string> lines;
   std::string line;
   while (reader.Pop(line)) lines.push_back(line);

@@ -198,6 +198,17 @@ TEST_F(ConnectedPair, PeerThatClosesJustStopsDeliveringLines) {
   EXPECT_TRUE(WaitUntil([&] { return !listener_.Write("stat\n"); }));
 }
 
+TEST_F(ConnectedPair, WriteToAPeerThatNeverReadsFailsInsteadOfHanging) {
+  // The peer reads nothing: once its buffers are full each write gives up at
+  // its deadline with a Windows Sockets time-out.
+  const std::string block(1 << 20, 'w');
+  bool written = true;
+  int blocks = 0;
+  for (; blocks < 512 && written; ++blocks) written = listener_.Write(block);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(platform::net::LastError(), platform::net::kWSAETIMEDOUT);
+}
+
 TEST_F(ConnectedPair, CloseEndsEverything) {
   listener_.Close();
   std::string line;

@@ -16,6 +16,7 @@
 #include "tests/support/temp_dir.h"
 #include "updater/config/update_context.h"
 #include "updater/ui/script_frontend.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::test {
 
@@ -35,12 +36,13 @@ inline std::string Joined(const std::vector<std::string>& lines) {
 
 // Waits (bounded) until the file has a line containing needle.
 inline bool WaitForLine(const std::string& path, const std::string& needle, int max_ms = 10000) {
-  for (int waited = 0; waited < max_ms; waited += 10) {
-    for (const auto& l : ReadLines(path))
-      if (l.find(needle) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return kestra::test::WaitUntil(
+      [&] {
+        for (const auto& l : ReadLines(path))
+          if (l.find(needle) != std::string::npos) return true;
+        return false;
+      },
+      max_ms, 10);
 }
 
 class ScriptedInstall {

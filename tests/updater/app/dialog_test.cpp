@@ -12,6 +12,7 @@
 #include "platform/fs.h"
 #include "tests/updater/app/dialog_harness.h"
 #include "updater/config/endpoints.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::app {
 namespace {
@@ -202,7 +203,7 @@ TEST_F(DialogTest, DownloadFinishedIsIgnoredOnceFinishing) {
   RunResult r = Run(
       [installed](CkestraDlg& d) {
         d.Post(kMsgDownloadFinished, 0, 0);
-        for (int i = 0; i < 1000 && !*installed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        kestra::test::WaitUntil([&] { return installed->load(); });
         d.Post(kMsgDownloadFinished, 0, 0);
       },
       "", "", true, [installed](DialogServices& s, RunResult& result) {

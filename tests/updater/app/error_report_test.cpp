@@ -10,6 +10,7 @@
 #include "tests/updater/app/dialog_harness.h"
 #include "updater/config/endpoints.h"
 #include "updater/ui/dialog.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::app {
 namespace {
@@ -112,8 +113,7 @@ class RepairTest : public ::testing::Test {
   }
 
   std::string Record() {
-    for (int i = 0; i < 1000 && !install_.dir().Exists("record.txt"); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kestra::test::WaitUntil([&] { return install_.dir().Exists("record.txt"); });
     return install_.dir().Read("record.txt");
   }
 

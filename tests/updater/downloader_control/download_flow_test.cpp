@@ -13,6 +13,7 @@
 #include "fake_core_fixture.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "shared/protocol/protocol.h"
 #include "updater/ui/dialog.h"
 #include "updater/ui/script_frontend.h"
 
@@ -193,7 +194,7 @@ TEST_F(DownloadFlowTest, CompletionCountsThePatchAndPostsThePhaseEnd) {
   ASSERT_FALSE(sink_.progress.empty());
   EXPECT_EQ(sink_.progress.back(), (std::pair<int, std::string>{100, ""}));
   EXPECT_EQ(sink_.totals, std::vector<std::uint64_t>{4096});
-  EXPECT_EQ(setup_.Count("quit"), 1);
+  EXPECT_EQ(setup_.Count(protocol::kCmdQuit), 1);
   EXPECT_TRUE(error_boxes_.empty());
   EXPECT_FALSE(control_.has_channel());
   EXPECT_FALSE(control_.IsDownloaderRunning());
@@ -237,7 +238,7 @@ TEST_F(DownloadFlowTest, ErrorShowsItsTextSendsQuitAndChangesNothing) {
   ASSERT_FALSE(sink_.progress.empty());
   EXPECT_EQ(sink_.progress.back().second, text);
   EXPECT_TRUE(Logged(true, "下载发生错误，错误信息：" + text));
-  EXPECT_EQ(setup_.Count("quit"), 1);
+  EXPECT_EQ(setup_.Count(protocol::kCmdQuit), 1);
   EXPECT_EQ(remaining_, 1);
   EXPECT_TRUE(posted_.empty());
   EXPECT_FALSE(expansion_result_);
@@ -305,14 +306,14 @@ TEST_F(DownloadFlowTest, CoreThatNeverExitsAfterQuitIsLeftAfter31Polls) {
   // Every poll after "quit" sent "stat": exactly 31 of them.
   ASSERT_TRUE(WaitUntil([&] { return setup_.CountAfter("quit", "stat") >= 31; }));
   EXPECT_EQ(setup_.CountAfter("quit", "stat"), 31);
-  EXPECT_EQ(setup_.Count("quit"), 1);
+  EXPECT_EQ(setup_.Count(protocol::kCmdQuit), 1);
 }
 
 TEST_F(DownloadFlowTest, CoreThatEndsWithoutCompletionChangesNothing) {
   Run("state 14\nsleep 100\nexit 0\n");
   EXPECT_EQ(remaining_, 1);
   EXPECT_TRUE(posted_.empty());
-  EXPECT_EQ(setup_.Count("quit"), 0);
+  EXPECT_EQ(setup_.Count(protocol::kCmdQuit), 0);
   EXPECT_FALSE(control_.has_channel());
 }
 
@@ -337,12 +338,12 @@ TEST_F(DownloadFlowTest, GarbageFromTheCoreDoesNotStopTheDownload) {
 TEST_F(DownloadFlowTest, QuitFromTheCancelPathEndsTheFlowWithoutSuccess) {
   std::thread cancel([this] {
     // The dialog's thread, while the worker polls.
-    WaitUntil([this] { return setup_.Count("stat") >= 3; });
-    control_.SendDownloaderCommand("quit");
+    WaitUntil([this] { return setup_.Count(protocol::kCmdStat) >= 3; });
+    control_.SendDownloaderCommand(protocol::kCmdQuit);
   });
   Run("set PercentageDownloaded 10.000000\nstate 14\n");
   cancel.join();
-  EXPECT_EQ(setup_.Count("quit"), 1);
+  EXPECT_EQ(setup_.Count(protocol::kCmdQuit), 1);
   EXPECT_EQ(remaining_, 1);
   EXPECT_TRUE(posted_.empty());
   EXPECT_FALSE(control_.has_channel());

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "fake_core_fixture.h"
-#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/net.h"
 #include "platform/process.h"
+#include "shared/protocol/protocol.h"
 
 namespace kestra::dlctl {
 namespace {
@@ -49,11 +49,12 @@ class DownloaderControlTest : public ::testing::Test {
 
   // Polls until pred holds for the status (bounded).
   bool PollUntil(const std::function<bool(const DownloaderStatus&)>& pred) {
-    return WaitUntil([&] {
-      control_->PollDownloader(status_);
-      platform::clock::SleepMs(10);
-      return pred(status_);
-    });
+    return WaitUntil(
+        [&] {
+          control_->PollDownloader(status_);
+          return pred(status_);
+        },
+        kestra::test::kDefaultWaitMs, 10);
   }
 
   FakeCoreSetup setup_;
@@ -101,11 +102,11 @@ TEST_F(DownloaderControlTest, StartConnectsOverLoopbackAndPollFillsTheStatus) {
   ASSERT_TRUE(WaitUntil([&] { return setup_.Count("get marker-1") == 1; }));
   int asked = setup_.Count("get qf 0");
   EXPECT_GE(asked, 1);
-  int stats = setup_.Count("stat");
+  int stats = setup_.Count(protocol::kCmdStat);
   for (int i = 0; i < 3; ++i) control_->PollDownloader(status_);
   ASSERT_TRUE(control_->SendDownloaderCommand("get marker-2"));
   ASSERT_TRUE(WaitUntil([&] { return setup_.Count("get marker-2") == 1; }));
-  EXPECT_EQ(setup_.Count("stat"), stats + 3);
+  EXPECT_EQ(setup_.Count(protocol::kCmdStat), stats + 3);
   EXPECT_EQ(setup_.Count("get qf 0"), asked);
   EXPECT_GE(setup_.Count("get tb"), 3);
 }
@@ -114,12 +115,12 @@ TEST_F(DownloaderControlTest, QuitEndsTheCoreAndTheReapedChildIsNotRunning) {
   setup_.WriteScript("state 14\n");
   control_->StartDownloader(exe_, Params());
   ASSERT_TRUE(PollUntil([](const DownloaderStatus& s) { return s.state == 14; }));
-  ASSERT_TRUE(control_->SendDownloaderCommand("quit"));
+  ASSERT_TRUE(control_->SendDownloaderCommand(protocol::kCmdQuit));
   EXPECT_TRUE(WaitUntil([&] { return !control_->IsDownloaderRunning(); }));
-  EXPECT_EQ(setup_.Count("quit"), 1);
+  EXPECT_EQ(setup_.Count(protocol::kCmdQuit), 1);
   control_->CloseDownloaderChannel();
   EXPECT_FALSE(control_->has_channel());
-  EXPECT_FALSE(control_->SendDownloaderCommand("stat"));
+  EXPECT_FALSE(control_->SendDownloaderCommand(protocol::kCmdStat));
   EXPECT_FALSE(control_->PollDownloader(status_));
 }
 
@@ -131,7 +132,7 @@ TEST_F(DownloaderControlTest, FailedStartShowsTheSystemErrorCode) {
   EXPECT_EQ(control_->child_pid(), 0);
   // The channel stays in place; commands simply go nowhere.
   EXPECT_TRUE(control_->has_channel());
-  EXPECT_FALSE(control_->SendDownloaderCommand("quit"));
+  EXPECT_FALSE(control_->SendDownloaderCommand(protocol::kCmdQuit));
 }
 
 TEST_F(DownloaderControlTest, NotExecutableFileGivesPermissionDenied) {
@@ -167,7 +168,7 @@ TEST_F(DownloaderControlTest, ReplyMapStartsEmptyAtEachLaunch) {
   control_->StartDownloader(exe_, Params());
   ASSERT_TRUE(PollUntil([](const DownloaderStatus& s) { return s.total_bytes == 42; }));
   EXPECT_FALSE(control_->replies().empty());
-  ASSERT_TRUE(control_->SendDownloaderCommand("quit"));
+  ASSERT_TRUE(control_->SendDownloaderCommand(protocol::kCmdQuit));
   ASSERT_TRUE(WaitUntil([&] { return !control_->IsDownloaderRunning(); }));
   control_->CloseDownloaderChannel();
 
@@ -187,7 +188,7 @@ TEST_F(DownloaderControlTest, PipeTransportTalksOverTheStandardStreams) {
   ASSERT_TRUE(PollUntil([](const DownloaderStatus& s) {
     return s.total_bytes == 777 && s.state == 12;
   }));
-  ASSERT_TRUE(control_->SendDownloaderCommand("quit"));
+  ASSERT_TRUE(control_->SendDownloaderCommand(protocol::kCmdQuit));
   EXPECT_TRUE(WaitUntil([&] { return !control_->IsDownloaderRunning(); }));
 }
 
@@ -256,14 +257,14 @@ TEST(DownloaderControlWithoutChannel, EverythingReportsFailure) {
   DownloaderControl control;
   DownloaderStatus status;
   status.state = 5;
-  EXPECT_FALSE(control.SendDownloaderCommand("stat"));
+  EXPECT_FALSE(control.SendDownloaderCommand(protocol::kCmdStat));
   EXPECT_FALSE(control.RequestDownloaderValue("tb"));
   EXPECT_FALSE(control.PollDownloader(status));
   EXPECT_EQ(status.state, 5);
   EXPECT_FALSE(control.IsDownloaderRunning());
   control.CloseDownloaderChannel();
   // The process-wide one, as the dialog's cancel path uses it.
-  EXPECT_FALSE(SendDownloaderCommand("quit"));
+  EXPECT_FALSE(SendDownloaderCommand(protocol::kCmdQuit));
 }
 
 }  // namespace

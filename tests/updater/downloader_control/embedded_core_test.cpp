@@ -4,13 +4,13 @@
 
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/pipe_process.h"
 #include "platform/process.h"
 #include "platform/resource.h"
 #include "shared/interactive/interactive.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 #include "updater/downloader_control/command_line.h"
 #include "updater/downloader_control/extract.h"
 
@@ -57,11 +57,12 @@ TEST_F(EmbeddedCore, ConnectsToTheUpdatersLoopbackPort) {
   pid_ = platform::pipe_process::StartHidden(CommandLineArguments(path_, line), {});
   ASSERT_TRUE(pid_);
   std::string reply;
-  for (int i = 0; i < 4000 && !listener.connected(); ++i) {
-    listener.ReadLine(reply);
-    platform::clock::SleepMs(5);
-  }
-  EXPECT_TRUE(listener.connected());
+  EXPECT_TRUE(kestra::test::WaitUntil(
+      [&] {
+        listener.ReadLine(reply);
+        return listener.connected();
+      },
+      20000));
   listener.Write("quit\n");
 }
 

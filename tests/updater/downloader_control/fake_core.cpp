@@ -28,19 +28,36 @@
 #include "platform/clock.h"
 #include "platform/process.h"
 #include "shared/interactive/interactive.h"
+#include "shared/protocol/protocol.h"
 
 namespace {
 
 using kestra::interactive::IInteractive;
+namespace proto = kestra::protocol;
+
+std::string Switch(const char* name) { return std::string(1, proto::kSwitchPrefix) + name; }
+
+// "[Interactive]" + key + "=" + value
+std::string ReplyLine(const std::string& key, const std::string& value) {
+  return std::string(1, proto::kTagOpen) + proto::kTagInteractive + proto::kTagClose + key +
+         proto::kKeyValueSeparator + value;
+}
 
 struct Core {
   std::unique_ptr<IInteractive> channel;
   std::map<std::string, std::string> values = {
-      {"UserId", "1"},          {"P2PState", "0"},          {"Percentage", "0.000000"},
-      {"PercentageDownloaded", "0.000000"}, {"CurUpdatePercentage", "0.000000"},
-      {"IncompleteByte", "0"},  {"UploadBandWidth", "0.000000"},
-      {"DownloadBandWidth", "0.000000"},    {"UploadUserNum", "0"}, {"DownloadUserNum", "0"},
-      {"ConnectNum", "0"},      {"TotalByte", "0"}};
+      {proto::kKeyUserId, "1"},
+      {proto::kKeyP2PState, "0"},
+      {proto::kKeyPercentage, "0.000000"},
+      {proto::kKeyPercentageDownloaded, "0.000000"},
+      {proto::kKeyCurUpdatePercentage, "0.000000"},
+      {proto::kKeyIncompleteByte, "0"},
+      {proto::kKeyUploadBandWidth, "0.000000"},
+      {proto::kKeyDownloadBandWidth, "0.000000"},
+      {proto::kKeyUploadUserNum, "0"},
+      {proto::kKeyDownloadUserNum, "0"},
+      {proto::kKeyConnectNum, "0"},
+      {proto::kKeyTotalByte, "0"}};
   std::multiset<std::string> received;
   std::ofstream log;
   bool quit_ends = true;
@@ -48,9 +65,9 @@ struct Core {
 
   void Line(const std::string& text) {
     channel->Write(text);
-    channel->Write("\n");
+    channel->Write(std::string(1, proto::kLineEnd));
   }
-  void Reply(const std::string& key) { Line("[Interactive]" + key + "=" + values[key]); }
+  void Reply(const std::string& key) { Line(ReplyLine(key, values[key])); }
 
   void Execute(const std::string& command) {
     log << command << "\n";
@@ -59,22 +76,17 @@ struct Core {
     std::istringstream words(command);
     std::string word;
     words >> word;
-    if (word == "quit") {
+    if (word == proto::kCmdQuit) {
       quit_seen = true;
-    } else if (word == "stat") {
-      for (const char* key : {"UserId", "P2PState", "Percentage", "PercentageDownloaded",
-                              "CurUpdatePercentage", "IncompleteByte", "UploadBandWidth",
-                              "DownloadBandWidth", "UploadUserNum", "DownloadUserNum",
-                              "ConnectNum"}) {
-        Reply(key);
-      }
-    } else if (word == "get") {
+    } else if (word == proto::kCmdStat) {
+      for (const char* key : proto::kStatKeys) Reply(key);
+    } else if (word == proto::kCmdGet) {
       std::string key;
       words >> key;
-      if (key == "tb") Reply("TotalByte");
-      if (key == "qf") {
-        auto it = values.find("FileName");
-        Line("[Interactive]FileName=" + (it == values.end() ? std::string(":") : it->second));
+      if (key == proto::kSelTotalBytes) Reply(proto::kKeyTotalByte);
+      if (key == proto::kSelFileName) {
+        auto it = values.find(proto::kKeyFileName);
+        Line(ReplyLine(proto::kKeyFileName, it == values.end() ? proto::kNoFileName : it->second));
       }
     }
   }
@@ -97,9 +109,9 @@ std::string Argument(int argc, char** argv, const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string dir = Argument(argc, argv, "-Dir");
+  std::string dir = Argument(argc, argv, Switch(proto::kParamDir));
   if (dir.empty()) return 0;
-  std::string port = Argument(argc, argv, "-InteractivePort");
+  std::string port = Argument(argc, argv, Switch(proto::kParamInteractivePort));
 
   Core core;
   if (!port.empty()) {
@@ -142,8 +154,8 @@ int main(int argc, char** argv) {
         core.values[key] = value;
         more = true;
       } else if (verb == "state") {
-        core.values["P2PState"] = rest;
-        core.Line("[Interactive]P2PState=" + rest);
+        core.values[proto::kKeyP2PState] = rest;
+        core.Line(ReplyLine(proto::kKeyP2PState, rest));
       } else if (verb == "send") {
         core.Line(rest);
       } else if (verb == "raw") {

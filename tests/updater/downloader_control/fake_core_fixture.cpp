@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 
@@ -15,14 +14,6 @@ const std::string& FakeCoreProgram() {
     return data;
   }();
   return bytes;
-}
-
-bool WaitUntil(const std::function<bool()>& pred, int max_ms) {
-  for (int waited = 0; waited < max_ms; waited += 5) {
-    if (pred()) return true;
-    platform::clock::SleepMs(5);
-  }
-  return pred();
 }
 
 FakeCoreSetup::FakeCoreSetup() {

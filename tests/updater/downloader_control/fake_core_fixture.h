@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_until.h"
 #include "updater/downloader_control/extract.h"
 
 namespace kestra::dlctl::test {
@@ -14,9 +15,7 @@ namespace kestra::dlctl::test {
 // The stand-in's program bytes.
 const std::string& FakeCoreProgram();
 
-// Polls pred every few milliseconds; false when it did not hold within max_ms
-// (a safety bound against hangs, not a timing check).
-bool WaitUntil(const std::function<bool()>& pred, int max_ms = 10000);
+using kestra::test::WaitUntil;
 
 // A download target directory the stand-in plays its script in, plus a
 // private directory the program is written to.

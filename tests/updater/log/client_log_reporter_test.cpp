@@ -4,12 +4,19 @@
 
 #include <string>
 
-#include "tests/support/http_capture.h"
+#include "tests/support/script_server.h"
 
 namespace {
 
 using namespace kestra::log;
-using kestra::test::HttpCapture;
+using kestra::test::Script;
+using kestra::test::ScriptServer;
+
+// The collection server: every request is answered with a short 200.
+ScriptServer CollectionServer() {
+  return ScriptServer(
+      Script::Answer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok"));
+}
 
 constexpr int kWaitMs = 10000;
 
@@ -20,12 +27,12 @@ TEST(ClientLogBody, FieldsInOrderWithoutEncoding) {
 }
 
 TEST(ClientLogReporter, PostsTheFormBodyToTheEndpoint) {
-  HttpCapture server;
+  ScriptServer server = CollectionServer();
   {
     ClientLogReporter reporter(server.Url("/ClientLog/main.py"));
     reporter.SetAppName("kestra3");
     reporter.Report(0, "补丁 %s 失败 & code=%d", "p1", 5);
-    auto requests = server.WaitFor(1, kWaitMs);
+    auto requests = server.WaitForRequests(1, kWaitMs);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].request_line, "POST /ClientLog/main.py HTTP/1.1");
     EXPECT_NE(requests[0].headers.find("application/x-www-form-urlencoded"), std::string::npos);
@@ -36,11 +43,11 @@ TEST(ClientLogReporter, PostsTheFormBodyToTheEndpoint) {
 }
 
 TEST(ClientLogReporter, MessagesAreCutTo512Bytes) {
-  HttpCapture server;
+  ScriptServer server = CollectionServer();
   ClientLogReporter reporter(server.Url("/ClientLog/main.py"));
   std::string long_text(600, 'm');
   reporter.Report(1, "%s", long_text.c_str());
-  auto requests = server.WaitFor(1, kWaitMs);
+  auto requests = server.WaitForRequests(1, kWaitMs);
   ASSERT_EQ(requests.size(), 1u);
   const std::string& body = requests[0].body;
   std::size_t start = body.find("&content=") + 9;
@@ -50,23 +57,23 @@ TEST(ClientLogReporter, MessagesAreCutTo512Bytes) {
 }
 
 TEST(ClientLogReporter, AtMostTenWaitingMessages) {
-  HttpCapture server;
+  ScriptServer server = CollectionServer();
   ClientLogReporter reporter(server.Url("/ClientLog/main.py"));
   // The worker takes its first batch a second after it starts, so all twelve
   // meet a queue that nobody has emptied yet.
   for (int i = 0; i < 12; ++i) reporter.Report(0, "error %d", i);
-  auto requests = server.WaitFor(12, 4000);
+  auto requests = server.WaitForRequests(12, 4000);
   ASSERT_EQ(requests.size(), 10u);
   EXPECT_NE(requests[9].body.find("content=error 9&"), std::string::npos);
 }
 
 TEST(ClientLogReporter, NoErrorNoWorkerNoRequest) {
-  HttpCapture server;
+  ScriptServer server = CollectionServer();
   {
     ClientLogReporter reporter(server.Url("/ClientLog/main.py"));
     EXPECT_FALSE(reporter.worker_started());
   }
-  EXPECT_TRUE(server.WaitFor(1, 1500).empty());
+  EXPECT_TRUE(server.WaitForRequests(1, 1500).empty());
 }
 
 TEST(ClientLogReporter, UnreachableServerChangesNothingForTheCaller) {

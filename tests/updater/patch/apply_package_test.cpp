@@ -341,10 +341,11 @@ TEST_F(ApplyPackageTest, UnsafeListEntriesAreSkippedAndLogged) {
 // A NUL inside a listed name would cut the name short at the system call, so
 // the entry would act on another file: such entries are refused.
 TEST_F(ApplyPackageTest, ListNamesWithANulByteAreRefused) {
+  using namespace std::string_literals;
   Install("keep.dat", "keep me");
   Install("m.dat", "m");
-  const std::string del_list = std::string("keep.dat\0.old\n", 13);
-  const std::string move_list = std::string("m.dat\0x >> elsewhere\nm.dat >> d\0ir\n", 34);
+  const std::string del_list = "keep.dat\0.old\n"s;
+  const std::string move_list = "m.dat\0x >> elsewhere\nm.dat >> d\0ir\n"s;
   const std::string stream =
       Addf("del_list.txt", del_list) + Addf("move_list.txt", move_list) + test::kTrailer4;
   ASSERT_TRUE(Apply(V(1, 0, 1), stream));

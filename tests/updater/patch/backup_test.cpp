@@ -10,6 +10,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/updater/patch/patch_fixture.h"
 #include "updater/patch/apply_package.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::patch {
 namespace {
@@ -30,7 +31,7 @@ class LockHolder {
         {std::string(KESTRA_TEST_BIN_DIR) + "/patch_lock_holder", file, ready_, release_});
     EXPECT_TRUE(pid.has_value());
     pid_ = pid.value_or(0);
-    for (int i = 0; i < 2000 && !platform::fs::Exists(ready_); ++i) platform::clock::SleepMs(5);
+    kestra::test::WaitUntil([&] { return platform::fs::Exists(ready_); });
     EXPECT_TRUE(platform::fs::Exists(ready_)) << "the lock holder did not start";
   }
   ~LockHolder() { Release(); }

@@ -3,6 +3,7 @@
 // button asks before it closes.
 #include "tests/updater/ui/gui/gui_test_support.h"
 #include "tests/updater/ui/gui/x_input.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::test {
 namespace {
@@ -72,15 +73,15 @@ TEST_F(GuiWindowTest, PlayerInputReachesTheDialog) {
     input.Move(*main, 54, 34, Button1Mask);
     pause();
     input.Release(*main, 54, 34);
-    for (int i = 0; i < 100; ++i) {
-      std::optional<TopWindow> now = find_main();
-      if (now && (now->x != ox || now->y != oy)) {
-        moved_dx = now->x - ox;
-        moved_dy = now->y - oy;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    kestra::test::WaitUntil(
+        [&] {
+          std::optional<TopWindow> now = find_main();
+          if (!now || (now->x == ox && now->y == oy)) return false;
+          moved_dx = now->x - ox;
+          moved_dy = now->y - oy;
+          return true;
+        },
+        kestra::test::kDefaultWaitMs, 20);
     shoot(moved, "gui_window_dragged.png");
     main = find_main();
     if (!main) return;
@@ -88,11 +89,13 @@ TEST_F(GuiWindowTest, PlayerInputReachesTheDialog) {
     // The cancel button asks; Yes ends the dialog and the window goes.
     input.Click(*main, s.X(238 + 21), s.Y(220 + 7));
     std::optional<TopWindow> box;
-    for (int i = 0; i < 200 && !box; ++i) {
-      for (const TopWindow& w : input.TopWindows())
-        if (w.id != main->id) box = w;
-      if (!box) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    kestra::test::WaitUntil(
+        [&] {
+          for (const TopWindow& w : input.TopWindows())
+            if (w.id != main->id) box = w;
+          return box.has_value();
+        },
+        kestra::test::kDefaultWaitMs, 20);
     if (!box) return;
     box_seen = true;
     ShootUntil(shoot, question, "gui_cancel_question.png", [&](const Screenshot& shot) {
@@ -102,10 +105,8 @@ TEST_F(GuiWindowTest, PlayerInputReachesTheDialog) {
     // 14 from the bottom edge) is Yes.
     input.Click(*box, box->width - 20 - 2 * 90 + 10 + 40, box->height - 14 - 13);
     // Yes: the dialog ends and its window goes away before our own close.
-    for (int i = 0; i < 250 && !closed_by_yes; ++i) {
-      closed_by_yes = !find_main().has_value();
-      if (!closed_by_yes) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    closed_by_yes = kestra::test::WaitUntil([&] { return !find_main().has_value(); },
+                                            kestra::test::kDefaultWaitMs, 20);
   });
 
   ASSERT_TRUE(shown);

@@ -22,6 +22,7 @@
 #include "updater/app/dialog.h"
 #include "updater/config/update_context.h"
 #include "updater/ui/gui/gui_frontend.h"
+#include "tests/support/wait_until.h"
 
 namespace kestra::test {
 
@@ -45,13 +46,16 @@ class VirtualDisplay {
       auto pid = platform::process::Start({"Xvfb", name_, "-screen", "0", "1024x768x24", "-br", "-noreset", "-nolisten", "tcp"});
       if (!pid) break;
       pid_ = *pid;
-      for (int i = 0; i < 1000; ++i) {
-        // Ready once the socket is there and the lock names our server: a
-        // test program starting at the same moment may have won the number.
-        if (platform::fs::Exists("/tmp/.X11-unix/X" + std::to_string(n)) && LockHeldBy(n, pid_)) return;
-        if (!platform::process::IsAlive(pid_)) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
+      // Ready once the socket is there and the lock names our server: a
+      // test program starting at the same moment may have won the number.
+      bool ready = false;
+      kestra::test::WaitUntil(
+          [&] {
+            ready = platform::fs::Exists("/tmp/.X11-unix/X" + std::to_string(n)) && LockHeldBy(n, pid_);
+            return ready || !platform::process::IsAlive(pid_);
+          },
+          kestra::test::kDefaultWaitMs, 10);
+      if (ready) return;
       platform::process::Kill(pid_);
       platform::process::Wait(pid_, 5000);
       pid_ = 0;
@@ -237,11 +241,8 @@ class GuiWindowTest : public ::testing::Test {
   // Screenshots until the predicate holds (the window needs a moment to map).
   static bool ShootUntil(const std::function<bool(Screenshot&, const std::string&)>& shoot, Screenshot& shot,
                          const std::string& name, const std::function<bool(const Screenshot&)>& ready) {
-    for (int i = 0; i < 40; ++i) {
-      if (shoot(shot, name) && ready(shot)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+    return kestra::test::WaitUntil([&] { return shoot(shot, name) && ready(shot); },
+                                   kestra::test::kDefaultWaitMs, 100);
   }
 
   // One server for the whole test program: the window frontend keeps its

@@ -2,6 +2,7 @@
 // installation's pictures, screenshots taken with ImageMagick and checked
 // pixel by pixel.
 #include "tests/updater/ui/gui/gui_test_support.h"
+#include "tests/support/wait_until.h"
 
 #include <random>
 
@@ -114,12 +115,13 @@ TEST_F(GuiWindowTest, TheUpdaterShowsTheInstallationsBackgroundAndTexts) {
   } stop{*pid};
   Screenshot shot;
   std::string png = std::string(KESTRA_TEST_BIN_DIR) + "/gui_kestra_program.png";
-  bool ready = false;
-  for (int i = 0; i < 60 && !ready; ++i) {
-    ready = shot.Take(display_.name(), png) && Near(shot.At(ScreenX(3), ScreenY(5)), kLeftColour) &&
-            shot.Count(ScreenX(10), ScreenY(204), ScreenX(43) - ScreenX(10), ScreenY(212) - ScreenY(204), Dark) > 15;
-    if (!ready) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  bool ready = kestra::test::WaitUntil(
+      [&] {
+        return shot.Take(display_.name(), png) && Near(shot.At(ScreenX(3), ScreenY(5)), kLeftColour) &&
+               shot.Count(ScreenX(10), ScreenY(204), ScreenX(43) - ScreenX(10), ScreenY(212) - ScreenY(204),
+                          Dark) > 15;
+      },
+      kestra::test::kDefaultWaitMs, 100);
   ASSERT_TRUE(ready) << "no window with bk.bmp and the progress label";
   EXPECT_TRUE(Near(shot.At(ScreenX(297), ScreenY(262)), kRightColour));
   EXPECT_GT(shot.Count(ScreenX(7), ScreenY(34), ScreenX(49) - ScreenX(7), ScreenY(42) - ScreenY(34), Dark), 15);
