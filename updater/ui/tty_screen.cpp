@@ -128,7 +128,7 @@ std::string HumanBytes(std::uint64_t bytes) {
 
 std::string HumanDuration(std::uint64_t seconds) {
   seconds = std::min<std::uint64_t>(seconds, 99 * 3600 + 59 * 60 + 59);
-  char text[16];
+  char text[32];  // room for any 64-bit value the compiler must assume
   std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu",
                 static_cast<unsigned long long>(seconds / 3600),
                 static_cast<unsigned long long>(seconds / 60 % 60),
