@@ -55,6 +55,31 @@ TEST_F(GuiWindowTest, ShowsTheBackgroundPicturesAndTexts) {
   EXPECT_FALSE(Near(shot.At(ScreenX(112), bar_y), shot.At(ScreenX(282), bar_y), 30));
 }
 
+TEST_F(GuiWindowTest, FinishedDownloadFillsTheBar) {
+  dir_.Write("bk.bmp", BackgroundFile());
+  dir_.Write("btn.bmp", ButtonFile());
+  ui::gui::UnitScale s = ui::gui::CurrentFontChoice().scale;
+  const int bar_y = ScreenY(188) + s.Y(13) / 2;
+  Screenshot shot;
+  bool ready = false;
+  RunDialog([&](CkestraDlg& d, const auto& shoot) {
+    d.Post(app::kMsgStatusText, 1, app::NewTextParam("patch1.0.6.tq"));
+    d.Post(app::kMsgTotalSize, 0, app::NewSizeParam(31457280ull));
+    d.Send(app::kMsgProgress, 100, 0);
+    d.Post(app::kMsgStatusText, 0, app::NewTextParam("更新成功!"));
+    // Kept in the build tree as the picture of a finished download.
+    ready = ShootUntil(shoot, shot, "gui_main_dialog_100.png", [&](const Screenshot& sh) {
+      return Near(sh.At(ScreenX(3), ScreenY(150)), kLeftColour) &&
+             Near(sh.At(ScreenX(112), bar_y), sh.At(ScreenX(282), bar_y), 30);
+    });
+  });
+  // Both ends of the download bar carry the fill colour, which is not the
+  // background's.
+  ASSERT_TRUE(ready) << "the download bar never filled";
+  EXPECT_FALSE(Near(shot.At(ScreenX(282), bar_y), kRightColour, 30));
+  EXPECT_FALSE(Near(shot.At(ScreenX(112), bar_y), kLeftColour, 30));
+}
+
 TEST_F(GuiWindowTest, BrokenPicturesLeaveThePictureOutAndAMissingBackgroundIsRetried) {
   std::string truncated = BackgroundFile();
   truncated.resize(truncated.size() / 2);
