@@ -165,6 +165,12 @@ int DownloadFlow::Run(const std::string& task_url, const std::string& target_dir
     platform::clock::SleepMs(static_cast<std::uint32_t>(options_.poll_interval_ms));
     control_.PollDownloader(status);
     if (done) {
+      // A small package can be complete before the answer with its size has
+      // been read; the dialog still gets the size when it arrives.
+      if (!total_posted && status.total_bytes != 0) {
+        sink_.PostTotal(status.total_bytes);
+        total_posted = true;
+      }
       if (++wait_count > options_.max_polls_after_done) {
         Log(true, "等待下载器结束超时");
         break;

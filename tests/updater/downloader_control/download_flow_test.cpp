@@ -296,6 +296,12 @@ TEST_F(DownloadFlowTest, TotalThatStaysZeroIsNeverPosted) {
   EXPECT_EQ(remaining_, 0);
 }
 
+TEST_F(DownloadFlowTest, TotalThatArrivesAfterCompletionIsStillPosted) {
+  Run("noquit\nstate 15\nsleep 100\nset TotalByte 4096\n");
+  EXPECT_EQ(remaining_, 0);
+  EXPECT_EQ(sink_.totals, std::vector<std::uint64_t>{4096});
+}
+
 TEST_F(DownloadFlowTest, CoreThatNeverExitsAfterQuitIsLeftAfter31Polls) {
   Run("noquit\nstate 15\n");
   EXPECT_TRUE(Logged(true, "等待下载器结束超时"));
