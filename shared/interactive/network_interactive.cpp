@@ -118,7 +118,9 @@ bool NetworkInteractive::ReadLine(std::string& line) {
 
 bool NetworkInteractive::Write(std::string_view bytes) {
   std::lock_guard lock(mutex_);
-  if (!connected_socket_.IsOpen()) return false;
+  // A peer that has connected but was not taken yet gets the line too: a
+  // command written before the first read is not lost.
+  if (!connected_socket_.IsOpen() && !AcceptLocked()) return false;
   return net::SendAll(connected_socket_, bytes, kSendTimeoutMs);
 }
 

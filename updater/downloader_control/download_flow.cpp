@@ -217,6 +217,11 @@ int DownloadFlow::Run(const std::string& task_url, const std::string& target_dir
       total_posted = true;
     }
   }
+  // A core that finished within one poll has ended before its answers were
+  // read; they are still waiting on the channel.
+  if (done && !total_posted && control_.ReadWaitingReplies(status) && status.total_bytes != 0) {
+    sink_.PostTotal(status.total_bytes);
+  }
   control_.CloseDownloaderChannel();
   return 0;
 }

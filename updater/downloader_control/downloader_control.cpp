@@ -147,7 +147,10 @@ bool DownloaderControl::PollDownloader(DownloaderStatus& status) {
   SendDownloaderCommand(proto::kCmdStat);
   RequestDownloaderValue(proto::kSelTotalBytes);
   if (ask_file_name_) RequestDownloaderValue(std::string(proto::kSelFileName) + " 0");
+  return ReadWaitingReplies(status);
+}
 
+bool DownloaderControl::ReadWaitingReplies(DownloaderStatus& status) {
   ReplyMap replies;
   {
     std::lock_guard lock(mutex_);

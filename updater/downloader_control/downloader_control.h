@@ -73,6 +73,9 @@ class DownloaderControl {
   // fills status from all replies received since the launch. False (status
   // untouched) when there is no channel.
   bool PollDownloader(DownloaderStatus& status);
+  // The reading half of a poll: every line waiting on the channel, without
+  // asking anything (the answers of a core that has already ended).
+  bool ReadWaitingReplies(DownloaderStatus& status);
 
   // What the last launch did (tests and logs).
   const std::string& last_command_line() const { return last_command_line_; }

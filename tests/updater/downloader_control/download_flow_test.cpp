@@ -296,8 +296,17 @@ TEST_F(DownloadFlowTest, TotalThatStaysZeroIsNeverPosted) {
   EXPECT_EQ(remaining_, 0);
 }
 
+// A small package can be complete before the answer with its size is read:
+// the answer comes while the flow waits for the end, or is still waiting on
+// the channel of a core that has already ended.
 TEST_F(DownloadFlowTest, TotalThatArrivesAfterCompletionIsStillPosted) {
   Run("noquit\nstate 15\nsleep 100\nset TotalByte 4096\n");
+  EXPECT_EQ(remaining_, 0);
+  EXPECT_EQ(sink_.totals, std::vector<std::uint64_t>{4096});
+}
+
+TEST_F(DownloadFlowTest, TotalWaitingOnTheChannelOfAnEndedCoreIsPosted) {
+  Run("set TotalByte 4096\nstate 15\n");
   EXPECT_EQ(remaining_, 0);
   EXPECT_EQ(sink_.totals, std::vector<std::uint64_t>{4096});
 }
