@@ -247,7 +247,7 @@ TEST_F(DownloadInfoTest, HostileTorrentServersEndInStateSix) {
   const std::string text = WriteTorrent(valid);
   ASSERT_TRUE(ParseTorrent(text).has_value());
   root.Write("big/p1.tq.data", text + "<!--" + std::string(2u << 20, 'x') + "-->");
-  root.Write("junk/p1.tq.data", std::string("\x1f\x8b\x08\x00junk\0\xff", 12));
+  root.Write("junk/p1.tq.data", std::string("\x1f\x8b\x08\x00junk\0\xff", 10));
   root.Write("nofile/p1.tq.data", "<Root><Server><Http url=\"http://127.0.0.1/\"/></Server><Exist/></Root>");
   NginxServer hostile(root.path(), options);
   std::vector<std::string> urls;
