@@ -190,20 +190,15 @@ std::size_t GlobalBlockAllocator::AllocRun(std::vector<FileBlock*>& out, std::si
 }
 
 std::size_t GlobalBlockAllocator::CollectFree(std::vector<FileBlock*>& out, std::size_t max) {
-  const std::vector<File*> files = files_.Ordered();
-  if (files.empty()) return 0;
-  const std::size_t start = RandomStart(files.size());
-  std::size_t found = 0;
-  for (std::size_t k = 0; k < files.size() && found < max; ++k) {
-    File* file = files[(start + k) % files.size()];
-    auto lock = file->Lock();
-    file->allocator().Tighten();
-    found += file->allocator().CollectFree(out, max - found);
-  }
-  return found;
+  return CollectFromEachFile(out, max, &FileBlockAllocator::CollectFree);
 }
 
 std::size_t GlobalBlockAllocator::CollectDone(std::vector<FileBlock*>& out, std::size_t max) {
+  return CollectFromEachFile(out, max, &FileBlockAllocator::CollectDone);
+}
+
+std::size_t GlobalBlockAllocator::CollectFromEachFile(std::vector<FileBlock*>& out, std::size_t max,
+                                                      CollectStep step) {
   const std::vector<File*> files = files_.Ordered();
   if (files.empty()) return 0;
   const std::size_t start = RandomStart(files.size());
@@ -212,7 +207,7 @@ std::size_t GlobalBlockAllocator::CollectDone(std::vector<FileBlock*>& out, std:
     File* file = files[(start + k) % files.size()];
     auto lock = file->Lock();
     file->allocator().Tighten();
-    found += file->allocator().CollectDone(out, max - found);
+    found += (file->allocator().*step)(out, max - found);
   }
   return found;
 }

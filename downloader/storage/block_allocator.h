@@ -91,6 +91,10 @@ class GlobalBlockAllocator {
 
  private:
   std::uint32_t RandomStart(std::size_t count);
+  using CollectStep = std::size_t (FileBlockAllocator::*)(std::vector<FileBlock*>&, std::size_t) const;
+  // Runs the step on every file, from a fresh random file, cursors tightened
+  // under each file's lock first.
+  std::size_t CollectFromEachFile(std::vector<FileBlock*>& out, std::size_t max, CollectStep step);
 
   FileManager& files_;
   std::uint32_t start_file_;
