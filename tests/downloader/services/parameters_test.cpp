@@ -53,7 +53,7 @@ TEST(ParametersTest, LocalIpTakesOnlyADottedIpv4Address) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{}, ""},
       {{"-LocalIp", "127.0.0.1"}, "127.0.0.1"},
-      {{"-LocalIp", "10.1.2.255"}, "10.1.2.255"},
+      {{"-LocalIp", "127.1.2.255"}, "127.1.2.255"},
       {{"-LocalIp", "127.1"}, ""},
       {{"-LocalIp", "256.0.0.1"}, ""},
       {{"-LocalIp", "1.2.3.4.5"}, ""},
